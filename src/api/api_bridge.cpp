@@ -1,0 +1,32 @@
+#include "api/api_bridge.h"
+
+#include <utility>
+
+#include "bridge/api_failure.h"
+
+namespace vardeko {
+
+struct ApiBridge::State {
+  std::string baseUrl;
+  std::filesystem::path dataDirectory;
+};
+
+ApiBridge::ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory)
+    : state_(std::make_unique<State>(State{std::move(serviceBaseUrl), std::move(dataDirectory)})) {}
+
+ApiBridge::~ApiBridge() = default;
+
+nlohmann::json ApiBridge::Call(std::string_view method, const nlohmann::json& args) {
+  return ConvertJsonErrorsAtServiceEntry([&]() -> nlohmann::json {
+    if (!args.is_array()) Throw(failures::kInvalidInput);
+    static_cast<void>(method);
+    // No service method is known yet.
+    Throw(failures::kInvalidMethod);
+  });
+}
+
+std::string ApiBridge::ApiUrl() const { return state_->baseUrl; }
+
+bool ApiBridge::IsPersistent() const { return false; }
+
+}  // namespace vardeko

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/service_client.h"
+
+namespace vardeko {
+
+// The client of the remote ledger service. One per process, created at start-up and
+// shared by the Host and the request workers; Call is safe to enter concurrently.
+class ApiBridge final : public ServiceClient {
+ public:
+  ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory);
+  ~ApiBridge() override;
+  ApiBridge(const ApiBridge&) = delete;
+  ApiBridge& operator=(const ApiBridge&) = delete;
+
+  nlohmann::json Call(std::string_view method, const nlohmann::json& args) override;
+  std::string ApiUrl() const override;
+  bool IsPersistent() const override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace vardeko

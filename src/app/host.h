@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/page_channel.h"
+#include "app/window_operations.h"
+#include "bridge/service_client.h"
+#include "host/browser.h"
+
+namespace vardeko {
+
+// Name under which the renderer folder is served. Private: it resolves nowhere else.
+inline constexpr std::u16string_view kVirtualHostName = u"app.vardeko.local";
+inline constexpr std::u16string_view kStartUrl = u"https://app.vardeko.local/index.html";
+
+using InFlightCounter = std::atomic<std::uint32_t>;
+
+// The per-process record everything hangs off. The UI thread alone writes the flags and
+// touches the window and the browser; inFlight is the only member other threads change,
+// always by atomic read-modify-write. Members are destroyed in reverse order: the paths
+// first, then the counter, the service client and the browser.
+class Host {
+ public:
+  explicit Host(WindowOperations& operations) : windowOperations(operations) {}
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  WindowHandle window;
+  bool closing = false;
+  bool pageLoaded = false;
+  bool debugEnabled = false;
+  std::unique_ptr<BrowserView> webview;
+  std::shared_ptr<ServiceClient> bridge;
+  std::shared_ptr<InFlightCounter> inFlight = std::make_shared<InFlightCounter>(0);
+  std::u16string startUrl{kStartUrl};
+  std::filesystem::path dataDirectory;
+  std::filesystem::path rendererDirectory;
+
+  WindowOperations& windowOperations;
+};
+
+// Serialises the value and hands it to the page; does nothing while there is no browser
+// view. UI thread only.
+void PostJsonToPage(Host& host, const nlohmann::json& value);
+
+// Handles WM_APP_POST_JSON: hands the text to the page if the browser view still exists,
+// and frees it in every case. UI thread only.
+void DeliverPostedJson(Host& host, PostedJson text) noexcept;
+
+}  // namespace vardeko

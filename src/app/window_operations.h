@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/page_channel.h"
+
+namespace vardeko {
+
+// The operations the page may ask of the main window through the built-in bridge
+// methods (Win32 on Windows; a console or GTK window elsewhere). UI thread only.
+class WindowOperations {
+ public:
+  virtual ~WindowOperations() = default;
+
+  virtual void Minimize(WindowHandle window) = 0;
+  virtual void Maximize(WindowHandle window) = 0;
+  virtual void Restore(WindowHandle window) = 0;
+  virtual bool IsMaximized(WindowHandle window) = 0;
+
+  // Starts the system's move loop as if the caption had been pressed; returns only when
+  // the move ends.
+  virtual void StartSystemMove(WindowHandle window) = 0;
+
+  virtual unsigned Dpi(WindowHandle window) = 0;
+
+  // Sets the outer size in physical pixels, keeping position and z-order.
+  virtual void SetSize(WindowHandle window, int width, int height) = 0;
+};
+
+// Win32's MulDiv: a * b / c computed in 64 bits and rounded half away from zero; -1
+// when c is 0 or the result does not fit in 32 bits.
+int MulDiv(int a, int b, int c) noexcept;
+
+// A length in logical (96-DPI) pixels scaled to the given DPI.
+inline int ScaleForDpi(int logical, unsigned dpi) noexcept {
+  return MulDiv(logical, static_cast<int>(dpi), 96);
+}
+
+}  // namespace vardeko

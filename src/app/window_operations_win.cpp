@@ -1,0 +1,33 @@
+#include <windows.h>
+
+#include "app/window_operations_win.h"
+
+namespace vardeko {
+namespace {
+
+HWND ToHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window.value); }
+
+}  // namespace
+
+// Results of ShowWindow, SetWindowPos and ReleaseCapture are not checked: the page has
+// no use for them and the window stays as it was.
+void Win32WindowOperations::Minimize(WindowHandle window) { ShowWindow(ToHwnd(window), SW_MINIMIZE); }
+
+void Win32WindowOperations::Maximize(WindowHandle window) { ShowWindow(ToHwnd(window), SW_MAXIMIZE); }
+
+void Win32WindowOperations::Restore(WindowHandle window) { ShowWindow(ToHwnd(window), SW_RESTORE); }
+
+bool Win32WindowOperations::IsMaximized(WindowHandle window) { return IsZoomed(ToHwnd(window)) != 0; }
+
+void Win32WindowOperations::StartSystemMove(WindowHandle window) {
+  ReleaseCapture();
+  SendMessageW(ToHwnd(window), WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+unsigned Win32WindowOperations::Dpi(WindowHandle window) { return GetDpiForWindow(ToHwnd(window)); }
+
+void Win32WindowOperations::SetSize(WindowHandle window, int width, int height) {
+  SetWindowPos(ToHwnd(window), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+}  // namespace vardeko

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "app/window_operations.h"
+
+namespace vardeko {
+
+// The main window's operations through Win32.
+class Win32WindowOperations final : public WindowOperations {
+ public:
+  void Minimize(WindowHandle window) override;
+  void Maximize(WindowHandle window) override;
+  void Restore(WindowHandle window) override;
+  bool IsMaximized(WindowHandle window) override;
+  void StartSystemMove(WindowHandle window) override;
+  unsigned Dpi(WindowHandle window) override;
+  void SetSize(WindowHandle window, int width, int height) override;
+};
+
+}  // namespace vardeko

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/api_failure.h"
+
+// Envelopes of the page protocol. Serialised with the JSON library's default dump():
+// compact, non-ASCII unescaped, members in ascending byte order.
+namespace vardeko {
+
+// {"data": data, "id": id, "ok": true}
+nlohmann::json SuccessReply(const std::string& id, nlohmann::json data);
+
+// {"error": {"code": ..., "message": ...}, "id": id, "ok": false}
+nlohmann::json FailureReply(const std::string& id, const ApiFailure& failure);
+
+// {"event": "close-requested"}: the user tries to close the window while the page is up.
+nlohmann::json CloseRequestedEvent();
+
+}  // namespace vardeko

@@ -1,0 +1,59 @@
+#include "bridge/request_worker.h"
+
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "bridge/api_failure.h"
+#include "bridge/envelope.h"
+
+namespace vardeko {
+namespace {
+
+std::optional<nlohmann::json> BuildReply(RequestJob& job) noexcept {
+  try {
+    try {
+      return SuccessReply(job.id, job.bridge->Call(job.method, job.args));
+    } catch (...) {
+      return FailureReply(job.id, CurrentFailureAtWorker());
+    }
+  } catch (...) {
+    // Even the failure reply could not be built (memory ran out): the reply is lost.
+    return std::nullopt;
+  }
+}
+
+// Parsed JSON and our own texts always serialise; should a result still fail to (text
+// that is not UTF-8), the page is told the call failed rather than left waiting.
+std::string SerialiseReply(const std::string& id, const nlohmann::json& reply) {
+  try {
+    return reply.dump();
+  } catch (const nlohmann::json::exception&) {
+    return FailureReply(id, MakeFailure(failures::kInternalError)).dump();
+  }
+}
+
+}  // namespace
+
+void StartRequestWorker(RequestJob job) {
+  std::thread(RunRequestJob, std::move(job)).detach();
+}
+
+void RunRequestJob(RequestJob job) noexcept {
+  std::optional<nlohmann::json> reply = BuildReply(job);
+
+  // The slot is free from here, before the reply reaches the page, so a request sent in
+  // reaction to this reply always finds it.
+  job.inFlight->fetch_sub(1);
+
+  if (!reply) return;
+  try {
+    PostedJson text(new std::string(SerialiseReply(job.id, *reply)));
+    reply.reset();
+    PostJsonToWindow(job.window, std::move(text));  // on failure the text is freed there
+  } catch (...) {
+    // Memory ran out: the reply is lost and the process goes on.
+  }
+}
+
+}  // namespace vardeko

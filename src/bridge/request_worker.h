@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/host.h"
+#include "app/page_channel.h"
+#include "bridge/service_client.h"
+
+namespace vardeko {
+
+// One service request on its way through a worker thread, which owns it. It holds no
+// reference to the Host, so the request may outlive the window and the browser.
+struct RequestJob {
+  WindowHandle window;                       // where the reply is posted
+  std::shared_ptr<ServiceClient> bridge;     // kept alive while the request runs
+  std::shared_ptr<InFlightCounter> inFlight; // the slot taken by the dispatcher
+  std::string id;
+  std::string method;
+  nlohmann::json args;
+};
+
+// Runs the job on a new detached thread. Raises std::system_error when the thread
+// cannot be created; the job is then destroyed unrun and its slot is the caller's to
+// give back. UI thread (the dispatcher) only.
+void StartRequestWorker(RequestJob job);
+
+// The worker thread's body: calls the service, gives the slot back, then serialises
+// the reply and posts it to the window. Never throws.
+void RunRequestJob(RequestJob job) noexcept;
+
+}  // namespace vardeko

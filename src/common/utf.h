@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Portable strict conversions between UTF-8 and UTF-16. They refuse exactly what the
+// Win32 conversions refuse with MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS: truncated
+// or stray bytes, overlong forms, encoded surrogates, values above U+10FFFF, and
+// unpaired surrogates. NUL and noncharacters are valid text.
+namespace vardeko::utf {
+
+// Converts into `out` (replacing its contents); false when the input is not valid.
+bool Utf8ToUtf16(std::string_view in, std::u16string& out);
+bool Utf16ToUtf8(std::u16string_view in, std::string& out);
+
+}  // namespace vardeko::utf

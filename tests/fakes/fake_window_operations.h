@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "app/window_operations.h"
+#include "fakes/event_log.h"
+
+namespace vardeko::testing {
+
+// A window that records each operation and keeps the one state the bridge reads back.
+class FakeWindowOperations final : public WindowOperations {
+ public:
+  explicit FakeWindowOperations(std::shared_ptr<EventLog> log) : log_(std::move(log)) {}
+
+  void Minimize(WindowHandle) override { Record("minimize"); }
+  void Maximize(WindowHandle) override {
+    Record("maximize");
+    maximized = true;
+  }
+  void Restore(WindowHandle) override {
+    Record("restore");
+    maximized = false;
+  }
+  bool IsMaximized(WindowHandle) override { return maximized; }
+  void StartSystemMove(WindowHandle) override { Record("drag"); }
+  unsigned Dpi(WindowHandle) override { return dpi; }
+  void SetSize(WindowHandle, int width, int height) override {
+    Record("resize " + std::to_string(width) + "x" + std::to_string(height));
+  }
+
+  bool maximized = false;
+  unsigned dpi = 96;
+  bool failNextOperation = false;  // the next recorded operation throws instead
+
+ private:
+  void Record(const std::string& what) {
+    if (failNextOperation) {
+      failNextOperation = false;
+      throw std::runtime_error("window operation failed");
+    }
+    log_->Add("window " + what);
+  }
+
+  std::shared_ptr<EventLog> log_;
+};
+
+}  // namespace vardeko::testing
