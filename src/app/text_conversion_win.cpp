@@ -12,7 +12,8 @@ std::u16string Utf8ToWide(std::string_view text) {
   if (text.empty()) return {};
   if (text.size() > INT_MAX) throw std::runtime_error("invalid UTF-8");
   const int size = static_cast<int>(text.size());
-  const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  const int needed =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
   if (needed <= 0) throw std::runtime_error("invalid UTF-8");
   std::u16string wide(static_cast<std::size_t>(needed), u'\0');
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, AsWide(wide.data()),
@@ -31,8 +32,8 @@ std::string WideToUtf8(std::u16string_view text) {
       WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, data, size, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) throw std::runtime_error("invalid UTF-16");
   std::string narrow(static_cast<std::size_t>(needed), '\0');
-  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, data, size, narrow.data(), needed,
-                          nullptr, nullptr) != needed) {
+  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, data, size, narrow.data(), needed, nullptr,
+                          nullptr) != needed) {
     throw std::runtime_error("invalid UTF-16");
   }
   return narrow;

@@ -11,13 +11,19 @@ HWND ToHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window.value); 
 
 // Results of ShowWindow, SetWindowPos and ReleaseCapture are not checked: the page has
 // no use for them and the window stays as it was.
-void Win32WindowOperations::Minimize(WindowHandle window) { ShowWindow(ToHwnd(window), SW_MINIMIZE); }
+void Win32WindowOperations::Minimize(WindowHandle window) {
+  ShowWindow(ToHwnd(window), SW_MINIMIZE);
+}
 
-void Win32WindowOperations::Maximize(WindowHandle window) { ShowWindow(ToHwnd(window), SW_MAXIMIZE); }
+void Win32WindowOperations::Maximize(WindowHandle window) {
+  ShowWindow(ToHwnd(window), SW_MAXIMIZE);
+}
 
 void Win32WindowOperations::Restore(WindowHandle window) { ShowWindow(ToHwnd(window), SW_RESTORE); }
 
-bool Win32WindowOperations::IsMaximized(WindowHandle window) { return IsZoomed(ToHwnd(window)) != 0; }
+bool Win32WindowOperations::IsMaximized(WindowHandle window) {
+  return IsZoomed(ToHwnd(window)) != 0;
+}
 
 void Win32WindowOperations::StartSystemMove(WindowHandle window) {
   ReleaseCapture();

@@ -46,10 +46,11 @@ inline constexpr FailureText kInvalidMethod{"INVALID_METHOD", "不支持此操�
 inline constexpr FailureText kUnauthorized{"UNAUTHORIZED", "请登录后继续。"};
 inline constexpr FailureText kAuthChanged{"AUTH_CHANGED", "登录操作已被新的请求替换，请重试。"};
 inline constexpr FailureText kTimeout{"TIMEOUT", "连接超时，请稍后重试。"};
-inline constexpr FailureText kNetworkError{"NETWORK_ERROR",
-                                           "无法连接服务，请检查网络并确认后端已启动。"};  // default
+inline constexpr FailureText kNetworkError{
+    "NETWORK_ERROR", "无法连接服务，请检查网络并确认后端已启动。"};  // default
 inline constexpr FailureText kRedirect{"NETWORK_ERROR", "服务地址发生跳转，请检查配置。"};
-inline constexpr FailureText kResponseTooLarge{"RESPONSE_TOO_LARGE", "服务返回的数据超过大小限制。"};
+inline constexpr FailureText kResponseTooLarge{"RESPONSE_TOO_LARGE",
+                                               "服务返回的数据超过大小限制。"};
 inline constexpr FailureText kApiError{"API_ERROR", "服务请求失败，请稍后重试。"};
 inline constexpr FailureText kInvalidResponse{"INVALID_RESPONSE",
                                               "服务返回的数据格式不正确。"};  // default
@@ -58,12 +59,14 @@ inline constexpr FailureText kInvalidImage{"INVALID_IMAGE", "截图数据不正�
 inline constexpr FailureText kImageSize{"INVALID_IMAGE",
                                         "请选择不超过 12 MB 的 PNG、JPEG 或 WebP 截图。"};
 inline constexpr FailureText kImageNameOrType{"INVALID_IMAGE", "截图名称或格式不正确。"};
-inline constexpr FailureText kImageTypeUnsupported{"INVALID_IMAGE", "只支持 PNG、JPEG 和 WebP 图片。"};
+inline constexpr FailureText kImageTypeUnsupported{"INVALID_IMAGE",
+                                                   "只支持 PNG、JPEG 和 WebP 图片。"};
 inline constexpr FailureText kServedImageType{"INVALID_IMAGE", "服务返回的截图格式不正确。"};
 inline constexpr FailureText kAddressNotSecure{"INVALID_CONFIG",
                                                "服务地址须为 HTTPS，或本机 HTTP 地址。"};
 inline constexpr FailureText kAddressInvalid{"INVALID_CONFIG", "服务地址不正确。"};
-inline constexpr FailureText kRemoteAddressNeedsHttps{"INVALID_CONFIG", "远程服务地址须使用 HTTPS。"};
+inline constexpr FailureText kRemoteAddressNeedsHttps{"INVALID_CONFIG",
+                                                      "远程服务地址须使用 HTTPS。"};
 inline constexpr FailureText kSessionStoreInit{"INTERNAL_ERROR", "无法初始化会话存储。"};
 }  // namespace failures
 

@@ -35,9 +35,7 @@ std::string SerialiseReply(const std::string& id, const nlohmann::json& reply) {
 
 }  // namespace
 
-void StartRequestWorker(RequestJob job) {
-  std::thread(RunRequestJob, std::move(job)).detach();
-}
+void StartRequestWorker(RequestJob job) { std::thread(RunRequestJob, std::move(job)).detach(); }
 
 void RunRequestJob(RequestJob job) noexcept {
   std::optional<nlohmann::json> reply = BuildReply(job);

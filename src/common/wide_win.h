@@ -9,10 +9,14 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 namespace vardeko {
 
-inline const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+inline const wchar_t* AsWide(const char16_t* text) {
+  return reinterpret_cast<const wchar_t*>(text);
+}
 inline wchar_t* AsWide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 inline const wchar_t* AsWide(const std::u16string& text) { return AsWide(text.c_str()); }
-inline const char16_t* AsUtf16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
+inline const char16_t* AsUtf16(const wchar_t* text) {
+  return reinterpret_cast<const char16_t*>(text);
+}
 inline std::u16string_view AsUtf16View(const wchar_t* text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(AsUtf16(text));
 }

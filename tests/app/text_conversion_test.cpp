@@ -25,9 +25,9 @@ TEST(TextConversionTest, ValidTextConvertsBothWays) {
       "ascii only",
       std::string("nul\0inside", 10),
       "订单 № 42 — ✓",
-      "\xF0\x9F\x98\x80 and \xF4\x8F\xBF\xBF",  // U+1F600 and U+10FFFF
-      "\xEF\xBF\xBE\xEF\xBF\xBF",              // noncharacters are text
-      "\xED\x9F\xBF\xEE\x80\x80",              // U+D7FF and U+E000 around the surrogates
+      "\xF0\x9F\x98\x80 and \xF4\x8F\xBF\xBF",         // U+1F600 and U+10FFFF
+      "\xEF\xBF\xBE\xEF\xBF\xBF",                      // noncharacters are text
+      "\xED\x9F\xBF\xEE\x80\x80",                      // U+D7FF and U+E000 around the surrogates
       "\xC2\x80\xDF\xBF\xE0\xA0\x80\xF0\x90\x80\x80",  // smallest of each length
   };
   for (const std::string& sample : samples) {
@@ -51,8 +51,10 @@ TEST(TextConversionTest, InvalidUtf8IsRefused) {
       {"F5 lead", "\xF5\x80\x80\x80"},
       {"FF byte", "\xFF"},
       {"truncated at end", "ok\xE5\xAD"},
-      {"truncated before ASCII", "\xE5\xAD" "a"},
-      {"missing continuation", "\xC3(" },
+      {"truncated before ASCII",
+       "\xE5\xAD"
+       "a"},
+      {"missing continuation", "\xC3("},
       {"after a long ASCII run", std::string(37, 'a') + "\x80"},
   };
   for (const Utf8Case& c : cases) {
@@ -67,8 +69,7 @@ TEST(TextConversionTest, InvalidUtf8IsRefused) {
 
 TEST(TextConversionTest, UnpairedSurrogatesAreRefused) {
   const std::u16string cases[] = {
-      {0xD800},          {u'a', 0xD83D, u'b'}, {0xDE00, 0xD83D}, {0xDC00},
-      {0xD83D, 0xD83D},  {u'x', 0xDFFF},
+      {0xD800}, {u'a', 0xD83D, u'b'}, {0xDE00, 0xD83D}, {0xDC00}, {0xD83D, 0xD83D}, {u'x', 0xDFFF},
   };
   for (const std::u16string& text : cases) {
     try {

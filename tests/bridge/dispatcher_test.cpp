@@ -24,8 +24,8 @@ std::string Ok(const std::string& id, const std::string& data = "null") {
 }
 
 std::string Failed(const std::string& id, const std::string& code, const std::string& message) {
-  return R"(page {"error":{"code":")" + code + R"(","message":")" + message + R"("},"id":")" +
-         id + R"(","ok":false})";
+  return R"(page {"error":{"code":")" + code + R"(","message":")" + message + R"("},"id":")" + id +
+         R"(","ok":false})";
 }
 
 const std::string kAppInfoData =
@@ -166,7 +166,8 @@ TEST_F(DispatcherTest, TestWindowSizeScalesForDpi) {
   bridge.window.dpi = 144;
   bridge.Post(Request("s", "test:window-size", "[960,640]"));
   bridge.Post(Request("t", "test:window-size", "[3840,2160]"));
-  EXPECT_EQ(bridge.Log(), (Log{"window resize 1440x960", Ok("s"), "window resize 5760x3240", Ok("t")}));
+  EXPECT_EQ(bridge.Log(),
+            (Log{"window resize 1440x960", Ok("s"), "window resize 5760x3240", Ok("t")}));
   bridge.window.dpi = 120;
   bridge.Post(Request("u", "test:window-size", "[1001,641]"));  // 1251.25, 801.25
   EXPECT_EQ(bridge.Log(), (Log{"window resize 1251x801", Ok("u")}));
@@ -191,8 +192,8 @@ TEST_F(DispatcherTest, TestRequestClosePostsACloseAttemptThenReplies) {
 }
 
 TEST_F(DispatcherTest, ServiceMethodsRunOnAWorkerAndReplyThroughTheWindow) {
-  bridge.service = std::make_shared<FakeServiceClient>(
-      [](std::string_view method, const nlohmann::json& args) {
+  bridge.service =
+      std::make_shared<FakeServiceClient>([](std::string_view method, const nlohmann::json& args) {
         return nlohmann::json{{"method", method}, {"args", args}};
       });
   bridge.host.bridge = bridge.service;

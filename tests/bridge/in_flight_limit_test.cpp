@@ -28,8 +28,10 @@ TEST_F(InFlightLimitTest, ThirteenthServiceRequestIsBusyUntilASlotIsGivenBack) {
   EXPECT_EQ(bridge.host.inFlight->load(), 12u);
 
   bridge.Post(ServiceRequest(13));
-  EXPECT_EQ(bridge.Log(), std::vector<std::string>{
-                              R"(page {"error":{"code":"BUSY","message":"操作较多，请稍后重试。"},"id":"r13","ok":false})"});
+  EXPECT_EQ(
+      bridge.Log(),
+      std::vector<std::string>{
+          R"(page {"error":{"code":"BUSY","message":"操作较多，请稍后重试。"},"id":"r13","ok":false})"});
   EXPECT_EQ(bridge.host.inFlight->load(), 12u);
 
   // Built-in methods do not take slots.

@@ -20,8 +20,9 @@ class RequestWorkerTest : public ::testing::Test {
   // the text posted to the window.
   std::string Run(FakeServiceClient::Handler handler, std::string id = "r1") {
     inFlight->store(1);
-    RunRequestJob(RequestJob{queue.window(), std::make_shared<FakeServiceClient>(std::move(handler)),
-                             inFlight, std::move(id), "listOrders", json::array()});
+    RunRequestJob(RequestJob{queue.window(),
+                             std::make_shared<FakeServiceClient>(std::move(handler)), inFlight,
+                             std::move(id), "listOrders", json::array()});
     EXPECT_EQ(inFlight->load(), 0u);
     std::optional<UiEventQueue::Event> event = queue.Take(std::chrono::milliseconds(0));
     if (!event || event->message != WM_APP_POST_JSON || !event->json) return "<nothing posted>";
@@ -50,15 +51,19 @@ TEST_F(RequestWorkerTest, OtherExceptionsBecomeInternalError) {
   const std::string expected =
       R"({"error":{"code":"INTERNAL_ERROR","message":"操作未完成，请稍后重试。"},"id":"r1","ok":false})";
   EXPECT_EQ(Run([](auto, auto&) -> json { throw std::bad_alloc(); }), expected);
-  EXPECT_EQ(Run([](auto, auto&) -> json { throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur)); }),
-            expected);
+  EXPECT_EQ(
+      Run([](auto, auto&) -> json {
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
+      }),
+      expected);
   EXPECT_EQ(Run([](auto, auto&) -> json { throw 42; }), expected);
 }
 
 TEST_F(RequestWorkerTest, ResultThatCannotBeSerialisedBecomesInternalError) {
   // Invalid UTF-8 cannot come from the parser, but the worker must survive it anyway.
-  EXPECT_EQ(Run([](auto, auto&) { return json("\xFF"); }),
-            R"({"error":{"code":"INTERNAL_ERROR","message":"操作未完成，请稍后重试。"},"id":"r1","ok":false})");
+  EXPECT_EQ(
+      Run([](auto, auto&) { return json("\xFF"); }),
+      R"({"error":{"code":"INTERNAL_ERROR","message":"操作未完成，请稍后重试。"},"id":"r1","ok":false})");
 }
 
 TEST_F(RequestWorkerTest, ReplyToAWindowThatIsGoneIsFreedByTheWorker) {
@@ -69,8 +74,8 @@ TEST_F(RequestWorkerTest, ReplyToAWindowThatIsGoneIsFreedByTheWorker) {
   }
   inFlight->store(1);
   // LeakSanitizer fails the run if the text is not freed.
-  RunRequestJob(RequestJob{gone, std::make_shared<FakeServiceClient>(), inFlight, "r", "m",
-                           json::array()});
+  RunRequestJob(
+      RequestJob{gone, std::make_shared<FakeServiceClient>(), inFlight, "r", "m", json::array()});
   EXPECT_EQ(inFlight->load(), 0u);
 }
 

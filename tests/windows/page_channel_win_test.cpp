@@ -1,0 +1,141 @@
+// The hand-over of reply texts to the UI thread through real Win32 window messages.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "app/host.h"
+#include "app/page_channel.h"
+#include "app/text_conversion.h"
+
+namespace vardeko {
+namespace {
+
+class RecordingBrowserView final : public BrowserView {
+ public:
+  explicit RecordingBrowserView(std::vector<std::string>& posted) : posted_(posted) {}
+  void PostWebMessageAsJson(std::u16string_view json) override {
+    posted_.push_back(WideToUtf8(json));
+  }
+
+ private:
+  std::vector<std::string>& posted_;
+};
+
+class NoWindowOperations final : public WindowOperations {
+  void Minimize(WindowHandle) override {}
+  void Maximize(WindowHandle) override {}
+  void Restore(WindowHandle) override {}
+  bool IsMaximized(WindowHandle) override { return false; }
+  void StartSystemMove(WindowHandle) override {}
+  unsigned Dpi(WindowHandle) override { return 96; }
+  void SetSize(WindowHandle, int, int) override {}
+};
+
+// A message-only window whose procedure handles the private messages as the main
+// window's does; it needs no display.
+class MessageWindow {
+ public:
+  MessageWindow() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &MessageWindow::Procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VardekoPageChannelTest";
+    RegisterClassExW(&windowClass);
+    hwnd_ = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            windowClass.hInstance, nullptr);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~MessageWindow() { Destroy(); }
+
+  void Destroy() {
+    if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+  }
+
+  WindowHandle handle() const { return WindowHandle{reinterpret_cast<std::uintptr_t>(hwnd_)}; }
+  bool created() const { return hwnd_ != nullptr; }
+
+  // Dispatches messages until `count` private messages have been handled.
+  void PumpUntil(std::size_t count) {
+    MSG message;
+    while (received.size() < count && GetMessageW(&message, nullptr, 0, 0) > 0) {
+      DispatchMessageW(&message);
+    }
+  }
+
+  Host* host = nullptr;
+  std::vector<UINT> received;
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<MessageWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self != nullptr && message == WM_APP_POST_JSON) {
+      self->received.push_back(message);
+      DeliverPostedJson(*self->host, PostedJson(reinterpret_cast<std::string*>(lParam)));
+      return 0;
+    }
+    if (self != nullptr && (message == WM_APP_CLOSE_CONFIRMED || message == WM_CLOSE)) {
+      self->received.push_back(message);
+      return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+
+  HWND hwnd_ = nullptr;
+};
+
+TEST(Win32PageChannelTest, RepliesPostedFromWorkersReachThePageInOrder) {
+  NoWindowOperations operations;
+  Host host(operations);
+  std::vector<std::string> posted;
+  host.webview = std::make_unique<RecordingBrowserView>(posted);
+  MessageWindow window;
+  ASSERT_TRUE(window.created());
+  window.host = &host;
+
+  std::thread worker([target = window.handle()] {
+    for (int i = 0; i < 3; ++i) {
+      const std::string reply = R"({"data":"截图)" + std::to_string(i) + R"(","id":"r","ok":true})";
+      ASSERT_TRUE(PostJsonToWindow(target, PostedJson(new std::string(reply))));
+    }
+    ASSERT_TRUE(PostCloseConfirmed(target));
+    ASSERT_TRUE(PostCloseAttempt(target));
+  });
+  worker.join();
+  window.PumpUntil(5);
+
+  EXPECT_EQ(window.received,
+            (std::vector<UINT>{WM_APP_POST_JSON, WM_APP_POST_JSON, WM_APP_POST_JSON,
+                               WM_APP_CLOSE_CONFIRMED, WM_CLOSE}));
+  EXPECT_EQ(posted, (std::vector<std::string>{R"({"data":"截图0","id":"r","ok":true})",
+                                              R"({"data":"截图1","id":"r","ok":true})",
+                                              R"({"data":"截图2","id":"r","ok":true})"}));
+}
+
+TEST(Win32PageChannelTest, TextForAReleasedBrowserViewIsDroppedAndFreed) {
+  NoWindowOperations operations;
+  Host host(operations);
+  MessageWindow window;
+  ASSERT_TRUE(window.created());
+  window.host = &host;
+  ASSERT_TRUE(PostJsonToWindow(window.handle(), PostedJson(new std::string("{}"))));
+  window.PumpUntil(1);
+  EXPECT_EQ(window.received.size(), 1u);
+}
+
+TEST(Win32PageChannelTest, PostToADestroyedWindowFails) {
+  MessageWindow window;
+  ASSERT_TRUE(window.created());
+  const WindowHandle gone = window.handle();
+  window.Destroy();
+  EXPECT_FALSE(PostJsonToWindow(gone, PostedJson(new std::string("{}"))));
+  EXPECT_FALSE(PostCloseConfirmed(gone));
+  EXPECT_FALSE(PostCloseAttempt(gone));
+}
+
+}  // namespace
+}  // namespace vardeko
