@@ -24,6 +24,10 @@ class NoWindow final : public WindowOperations {
   void StartSystemMove(WindowHandle) override {}
   unsigned Dpi(WindowHandle) override { return 96; }
   void SetSize(WindowHandle, int, int) override {}
+  bool IsMinimized(WindowHandle) override { return false; }
+  Bounds ClientBounds(WindowHandle) override { return {}; }
+  void Destroy(WindowHandle) override {}
+  void ShowError(WindowHandle, std::u16string_view) override {}
 };
 
 class NullBrowser final : public BrowserView {

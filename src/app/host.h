@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/launch_config.h"
 #include "app/page_channel.h"
 #include "app/window_operations.h"
 #include "bridge/service_client.h"
@@ -35,6 +36,8 @@ class Host {
   bool closing = false;
   bool pageLoaded = false;
   bool debugEnabled = false;
+  std::shared_ptr<BrowserEnvironment> environment;
+  std::unique_ptr<BrowserController> controller;
   std::unique_ptr<BrowserView> webview;
   std::shared_ptr<ServiceClient> bridge;
   std::shared_ptr<InFlightCounter> inFlight = std::make_shared<InFlightCounter>(0);
@@ -43,6 +46,15 @@ class Host {
   std::filesystem::path rendererDirectory;
 
   WindowOperations& windowOperations;
+
+  // Resolves the launch configuration, creates the service client and starts the
+  // asynchronous creation of the browser; returns before the browser exists. Throws on
+  // every failure up to there.
+  void Start(LaunchPlatform& platform, BrowserRuntime& runtime);
+
+  // Locks the new browser view down, wires its events and navigates to the start URL.
+  // Throws on failure.
+  void Configure();
 };
 
 // Serialises the value and hands it to the page; does nothing while there is no browser

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <string_view>
+
 #include "app/page_channel.h"
+#include "host/browser.h"
 
 namespace vardeko {
 
-// The operations the page may ask of the main window through the built-in bridge
-// methods (Win32 on Windows; a console or GTK window elsewhere). UI thread only.
+// The operations the shell performs on the main window: those the page asks for through
+// the built-in bridge methods, and those of the window's own life (Win32 on Windows; a
+// console or GTK window elsewhere). UI thread only.
 class WindowOperations {
  public:
   virtual ~WindowOperations() = default;
@@ -23,6 +27,13 @@ class WindowOperations {
 
   // Sets the outer size in physical pixels, keeping position and z-order.
   virtual void SetSize(WindowHandle window, int width, int height) = 0;
+
+  virtual bool IsMinimized(WindowHandle window) = 0;
+  virtual Bounds ClientBounds(WindowHandle window) = 0;
+  virtual void Destroy(WindowHandle window) = 0;
+
+  // A modal error message owned by the window; returns when the user dismisses it.
+  virtual void ShowError(WindowHandle window, std::u16string_view text) = 0;
 };
 
 // Win32's MulDiv: a * b / c computed in 64 bits and rounded half away from zero; -1

@@ -2,6 +2,10 @@
 
 #include "app/window_operations_win.h"
 
+#include <string>
+
+#include "common/wide_win.h"
+
 namespace vardeko {
 namespace {
 
@@ -34,6 +38,21 @@ unsigned Win32WindowOperations::Dpi(WindowHandle window) { return GetDpiForWindo
 
 void Win32WindowOperations::SetSize(WindowHandle window, int width, int height) {
   SetWindowPos(ToHwnd(window), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+bool Win32WindowOperations::IsMinimized(WindowHandle window) { return IsIconic(ToHwnd(window)) != 0; }
+
+Bounds Win32WindowOperations::ClientBounds(WindowHandle window) {
+  RECT client{};
+  GetClientRect(ToHwnd(window), &client);
+  return Bounds{client.left, client.top, client.right, client.bottom};
+}
+
+void Win32WindowOperations::Destroy(WindowHandle window) { DestroyWindow(ToHwnd(window)); }
+
+void Win32WindowOperations::ShowError(WindowHandle window, std::u16string_view text) {
+  const std::u16string terminated(text);
+  MessageBoxW(ToHwnd(window), AsWide(terminated), L"Vardeko", MB_ICONERROR);
 }
 
 }  // namespace vardeko

@@ -14,6 +14,10 @@ class Win32WindowOperations final : public WindowOperations {
   void StartSystemMove(WindowHandle window) override;
   unsigned Dpi(WindowHandle window) override;
   void SetSize(WindowHandle window, int width, int height) override;
+  bool IsMinimized(WindowHandle window) override;
+  Bounds ClientBounds(WindowHandle window) override;
+  void Destroy(WindowHandle window) override;
+  void ShowError(WindowHandle window, std::u16string_view text) override;
 };
 
 }  // namespace vardeko

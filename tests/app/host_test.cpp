@@ -6,7 +6,7 @@
 
 #include "app/ui_event_queue_posix.h"
 #include "bridge/envelope.h"
-#include "fakes/fake_browser.h"
+#include "fakes/fake_browser_runtime.h"
 #include "fakes/fake_window_operations.h"
 
 namespace vardeko::testing {
@@ -16,6 +16,7 @@ class PageChannelTest : public ::testing::Test {
  protected:
   std::shared_ptr<EventLog> log = std::make_shared<EventLog>();
   FakeWindowOperations window{log};
+  RecordingBrowser browser{log};
   Host host{window};
 };
 
@@ -29,7 +30,7 @@ TEST_F(PageChannelTest, HostStartsWithTheDocumentedValues) {
 
 TEST_F(PageChannelTest, PostJsonToPageWithoutBrowserViewDoesNothing) {
   EXPECT_NO_THROW(PostJsonToPage(host, CloseRequestedEvent()));
-  host.webview = std::make_unique<FakeBrowserView>(log);
+  host.webview = std::make_unique<RecordingView>(browser);
   PostJsonToPage(host, CloseRequestedEvent());
   host.webview.reset();
   PostJsonToPage(host, CloseRequestedEvent());
@@ -39,7 +40,7 @@ TEST_F(PageChannelTest, PostJsonToPageWithoutBrowserViewDoesNothing) {
 TEST_F(PageChannelTest, PostedTextReachesThePageThroughTheQueue) {
   UiEventQueue queue;
   host.window = queue.window();
-  host.webview = std::make_unique<FakeBrowserView>(log);
+  host.webview = std::make_unique<RecordingView>(browser);
 
   std::thread worker([window = host.window] {
     PostJsonToWindow(window, PostedJson(new std::string(R"({"data":"截图","id":"x","ok":true})")));

@@ -12,6 +12,7 @@
 #include "bridge/dispatcher.h"
 #include "fakes/event_log.h"
 #include "fakes/fake_browser.h"
+#include "fakes/fake_browser_runtime.h"
 #include "fakes/fake_service_client.h"
 #include "fakes/fake_window_operations.h"
 
@@ -22,7 +23,7 @@ class BridgeHarness {
  public:
   BridgeHarness() : host(window) {
     host.window = queue.window();
-    host.webview = std::make_unique<FakeBrowserView>(log);
+    host.webview = std::make_unique<RecordingView>(browser);
     host.bridge = service;
   }
 
@@ -58,6 +59,7 @@ class BridgeHarness {
 
   std::shared_ptr<EventLog> log = std::make_shared<EventLog>();
   FakeWindowOperations window{log};
+  RecordingBrowser browser{log};
   std::shared_ptr<FakeServiceClient> service = std::make_shared<FakeServiceClient>();
   UiEventQueue queue;
   Host host;

@@ -6,23 +6,9 @@
 #include <vector>
 
 #include "app/text_conversion.h"
-#include "fakes/event_log.h"
 #include "host/browser.h"
 
 namespace vardeko::testing {
-
-// Records what the shell hands to the page, as UTF-8 texts.
-class FakeBrowserView final : public BrowserView {
- public:
-  explicit FakeBrowserView(std::shared_ptr<EventLog> log) : log_(std::move(log)) {}
-
-  void PostWebMessageAsJson(std::u16string_view json) override {
-    log_->Add("page " + WideToUtf8(json));
-  }
-
- private:
-  std::shared_ptr<EventLog> log_;
-};
 
 // One WebMessageReceived event with the given source and text; nullopt stands for a
 // value the runtime could not give.

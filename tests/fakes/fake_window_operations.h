@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/text_conversion.h"
 #include "app/window_operations.h"
 #include "fakes/event_log.h"
 
@@ -30,7 +31,16 @@ class FakeWindowOperations final : public WindowOperations {
     Record("resize " + std::to_string(width) + "x" + std::to_string(height));
   }
 
+  bool IsMinimized(WindowHandle) override { return minimized; }
+  Bounds ClientBounds(WindowHandle) override { return clientBounds; }
+  void Destroy(WindowHandle) override { Record("destroy"); }
+  void ShowError(WindowHandle, std::u16string_view text) override {
+    Record("error " + WideToUtf8(text));
+  }
+
   bool maximized = false;
+  bool minimized = false;
+  Bounds clientBounds{0, 0, 1320, 880};
   unsigned dpi = 96;
   bool failNextOperation = false;  // the next recorded operation throws instead
 

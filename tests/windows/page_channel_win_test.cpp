@@ -32,6 +32,10 @@ class NoWindowOperations final : public WindowOperations {
   void StartSystemMove(WindowHandle) override {}
   unsigned Dpi(WindowHandle) override { return 96; }
   void SetSize(WindowHandle, int, int) override {}
+  bool IsMinimized(WindowHandle) override { return false; }
+  Bounds ClientBounds(WindowHandle) override { return {}; }
+  void Destroy(WindowHandle) override {}
+  void ShowError(WindowHandle, std::u16string_view) override {}
 };
 
 // A message-only window whose procedure handles the private messages as the main

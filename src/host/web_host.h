@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string_view>
+
+#include "app/host.h"
+#include "host/browser.h"
+
+namespace vardeko {
+
+inline constexpr std::u16string_view kBrowserLanguage = u"zh-CN";
+inline constexpr std::u16string_view kDebugPortArgument = u"--remote-debugging-port=";
+inline constexpr std::u16string_view kWebViewFailureText =
+    u"无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
+inline constexpr std::u16string_view kLoadFailureText = u"界面未能载入，请重新安装 Vardeko。";
+
+// Throws std::runtime_error("WebView2 operation failed") for a failure result.
+void ThrowIfFailed(BrowserResult result);
+
+// Tells the user the browser could not start, then closes the window without asking
+// the page.
+void ReportWebViewFailure(Host& host) noexcept;
+
+// The completions of environment and controller creation, on the UI thread.
+void OnEnvironmentCompleted(Host& host, BrowserResult result,
+                            std::shared_ptr<BrowserEnvironment> environment) noexcept;
+void OnControllerCompleted(Host& host, BrowserResult result,
+                           std::unique_ptr<BrowserController> controller) noexcept;
+
+// The event handlers Configure registers.
+void OnNavigationStarting(const Host& host, NavigationStartingArgs& args);
+void OnNavigationCompleted(Host& host, NavigationCompletedArgs& args);
+void OnProcessFailed(Host& host, ProcessFailedArgs& args);
+
+bool IsDevelopmentMode(const Host& host);
+
+}  // namespace vardeko

@@ -1,0 +1,109 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/bridge_harness.h"
+
+namespace vardeko::testing {
+namespace {
+
+using Log = std::vector<std::string>;
+
+TEST(HitTestTest, BandsFollowDpiAndTheirOrder) {
+  const Bounds window{100, 200, 1420, 1080};
+  const auto hit = [&](int x, int y, unsigned dpi = 96) {
+    return HitTestResizeBorder(x, y, window, dpi, false);
+  };
+  EXPECT_EQ(hit(103, 203), HitZone::kTopLeft);
+  EXPECT_EQ(hit(1416, 203), HitZone::kTopRight);
+  EXPECT_EQ(hit(103, 1076), HitZone::kBottomLeft);
+  EXPECT_EQ(hit(1416, 1076), HitZone::kBottomRight);
+  EXPECT_EQ(hit(700, 1077), HitZone::kBottom);
+  EXPECT_EQ(hit(700, 203), HitZone::kTop);
+  EXPECT_EQ(hit(103, 600), HitZone::kLeft);
+  EXPECT_EQ(hit(1416, 600), HitZone::kRight);
+  EXPECT_EQ(hit(700, 600), std::nullopt);
+  // 7 pixels at 96 DPI: the eighth pixel is client area.
+  EXPECT_EQ(hit(106, 600), HitZone::kLeft);
+  EXPECT_EQ(hit(107, 600), std::nullopt);
+  EXPECT_EQ(hit(1413, 600), HitZone::kRight);
+  EXPECT_EQ(hit(1412, 600), std::nullopt);
+  // 10.5 rounds to 11 at 144 DPI.
+  EXPECT_EQ(hit(110, 600, 144), HitZone::kLeft);
+  EXPECT_EQ(hit(111, 600, 144), std::nullopt);
+  EXPECT_EQ(HitTestResizeBorder(103, 203, window, 96, true), std::nullopt);
+}
+
+TEST(HitTestTest, LeftAndTopWinOnATinyWindow) {
+  const Bounds tiny{0, 0, 10, 10};
+  EXPECT_EQ(HitTestResizeBorder(5, 5, tiny, 96, false), HitZone::kTopLeft);
+  EXPECT_EQ(HitTestResizeBorder(5, 9, tiny, 96, false), HitZone::kBottomLeft);
+  EXPECT_EQ(HitTestResizeBorder(9, 9, tiny, 96, false), HitZone::kBottomRight);
+  const Bounds narrow{0, 0, 10, 500};
+  EXPECT_EQ(HitTestResizeBorder(5, 250, narrow, 96, false), HitZone::kLeft);
+  EXPECT_EQ(HitTestResizeBorder(5, 495, narrow, 96, false), HitZone::kBottomLeft);
+}
+
+TEST(SizeLimitsTest, MinimumScalesAndMaximisedCoversTheWorkArea) {
+  EXPECT_EQ(ComputeSizeLimits(96, std::nullopt, std::nullopt).minTrack, (Size{960, 640}));
+  EXPECT_EQ(ComputeSizeLimits(144, std::nullopt, std::nullopt).minTrack, (Size{1440, 960}));
+  EXPECT_EQ(ComputeSizeLimits(96, std::nullopt, std::nullopt).maximized, std::nullopt);
+
+  // A second monitor to the right, taskbar at the bottom.
+  const SizeLimits limits = ComputeSizeLimits(96, Bounds{1920, 0, 4480, 1440}, Bounds{1920, 0, 4480, 1392});
+  ASSERT_TRUE(limits.maximized);
+  EXPECT_EQ(*limits.maximized, (Placement{0, 0, Size{2560, 1392}}));
+  // Taskbar on the left.
+  EXPECT_EQ(*ComputeSizeLimits(96, Bounds{0, 0, 1920, 1080}, Bounds{48, 0, 1920, 1080}).maximized,
+            (Placement{48, 0, Size{1872, 1080}}));
+}
+
+class CloseTest : public ::testing::Test {
+ protected:
+  BridgeHarness bridge;
+};
+
+TEST_F(CloseTest, BeforeLoadTheWindowClosesAtOnce) {
+  HandleCloseAttempt(bridge.host);
+  EXPECT_EQ(bridge.Log(), Log{"window destroy"});
+}
+
+TEST_F(CloseTest, AfterLoadEachAttemptOnlyAsksThePage) {
+  bridge.host.pageLoaded = true;
+  HandleCloseAttempt(bridge.host);
+  HandleCloseAttempt(bridge.host);
+  EXPECT_EQ(bridge.Log(), (Log{R"(page {"event":"close-requested"})", R"(page {"event":"close-requested"})"}));
+  HandleCloseConfirmed(bridge.host);
+  EXPECT_TRUE(bridge.host.closing);
+  EXPECT_EQ(bridge.Log(), Log{"window destroy"});
+}
+
+TEST_F(CloseTest, AfterAProcessExitOrAConfirmationTheWindowClosesAtOnce) {
+  bridge.host.pageLoaded = true;
+  bridge.host.closing = true;
+  HandleCloseAttempt(bridge.host);
+  bridge.host.closing = false;
+  bridge.host.pageLoaded = false;  // cleared by a process exit
+  HandleCloseAttempt(bridge.host);
+  bridge.host.pageLoaded = true;
+  bridge.host.webview.reset();
+  HandleCloseAttempt(bridge.host);
+  EXPECT_EQ(bridge.Log(), (Log{"window destroy", "window destroy", "window destroy"}));
+}
+
+TEST_F(CloseTest, SizeKeepsTheControllerInStepAndDestroyReleasesInOrder) {
+  bridge.host.controller = std::make_unique<RecordingController>(bridge.browser);
+  bridge.window.clientBounds = {0, 0, 1980, 1320};
+  HandleSize(bridge.host, true);
+  HandleSize(bridge.host, false);
+  EXPECT_EQ(bridge.Log(), (Log{"controller.visible false", "controller.visible true",
+                               "controller.bounds 0,0,1980,1320"}));
+  HandleDestroy(bridge.host);
+  EXPECT_EQ(bridge.Log(), Log{"controller.close"});
+  EXPECT_FALSE(bridge.host.webview || bridge.host.controller || bridge.host.environment);
+  HandleSize(bridge.host, false);  // no controller: nothing to do
+  EXPECT_EQ(bridge.Log(), Log{});
+}
+
+}  // namespace
+}  // namespace vardeko::testing

@@ -1,0 +1,328 @@
+#include "host/web_host.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/bridge_harness.h"
+#include "fakes/fake_launch_platform.h"
+#include "fakes/temp_dir.h"
+
+namespace vardeko::testing {
+namespace {
+
+using Log = std::vector<std::string>;
+
+class FakeNavigation final : public NavigationStartingArgs {
+ public:
+  explicit FakeNavigation(std::optional<std::u16string> uri) : uri_(std::move(uri)) {}
+  std::optional<std::u16string> Uri() override { return uri_; }
+  void Cancel() override { cancelled = true; }
+  bool cancelled = false;
+
+ private:
+  std::optional<std::u16string> uri_;
+};
+
+class FakeCompletion final : public NavigationCompletedArgs {
+ public:
+  explicit FakeCompletion(std::optional<bool> success) : success_(success) {}
+  std::optional<bool> IsSuccess() override { return success_; }
+
+ private:
+  std::optional<bool> success_;
+};
+
+class FakeProcessFailure final : public ProcessFailedArgs {
+ public:
+  explicit FakeProcessFailure(int kind) : kind_(kind) {}
+  std::optional<int> Kind() override { return kind_; }
+
+ private:
+  int kind_;
+};
+
+class WebHostTest : public ::testing::Test {
+ protected:
+  WebHostTest() {
+    bridge.host.webview.reset();
+    bridge.host.bridge.reset();
+    install.Write("renderer/index.html", "<!doctype html><title>账本</title>");
+    platform.modulePath = (install.path() / "Vardeko.exe").u16string();
+    platform.environment[u"VARDEKO_DATA_DIR"] = (data.path() / "profile").u16string();
+  }
+
+  // Start, then complete environment and controller creation as the runtime would.
+  void StartAndComplete() {
+    bridge.host.Start(platform, runtime);
+    ASSERT_TRUE(bridge.browser.environmentCompleted);
+    bridge.browser.environmentCompleted(kBrowserOk, std::make_shared<RecordingEnvironment>(bridge.browser));
+    ASSERT_TRUE(bridge.browser.controllerCompleted);
+    bridge.browser.controllerCompleted(kBrowserOk, std::make_unique<RecordingController>(bridge.browser));
+  }
+
+  std::string Window() const { return std::to_string(bridge.host.window.value); }
+
+  Log ConfigureLog(const std::string& devTools, const std::string& acceleratorKeys) {
+    return {"view.getSettings",
+            "settings.hostObjects false",
+            "settings.statusBar false",
+            "settings.contextMenus false",
+            "settings.devTools " + devTools,
+            "settings.zoom false",
+            "settings.scriptDialogs false",
+            "settings.acceleratorKeys " + acceleratorKeys,
+            "settings.autofill false",
+            "settings.passwordAutosave false",
+            "controller.background 255,13,22,33",
+            "controller.visible true",
+            "view.addProcessFailed",
+            "view.addWebMessageReceived",
+            "view.addNavigationStarting",
+            "view.addFrameNavigationStarting",
+            "view.addNewWindowRequested",
+            "view.addPermissionRequested",
+            "view.addDownloadStarting",
+            "view.addNavigationCompleted"};
+  }
+
+  Log NormalRunTail() {
+    return {"view.mapVirtualHost app.vardeko.local " + (install.path() / "renderer").string() + " 2",
+            "view.addWebResourceRequestedFilter https://app.vardeko.local/index.html 1",
+            "view.addWebResourceRequested",
+            "controller.bounds 0,0,1320,880",
+            "view.navigate https://app.vardeko.local/index.html"};
+  }
+
+  BridgeHarness bridge;
+  RecordingRuntime runtime{bridge.browser};
+  FakeLaunchPlatform platform;
+  TempDir install;
+  TempDir data;
+};
+
+TEST_F(WebHostTest, NormalRunConfiguresInOrderWithTheLockedDownValues) {
+  StartAndComplete();
+  Log expected = {"runtime.createOptions", "options.language zh-CN",
+                  "runtime.createEnvironment " + (data.path() / "profile" / "WebView2").string(),
+                  "environment.createController " + Window(), "controller.getView"};
+  for (auto& entry : ConfigureLog("false", "false")) expected.push_back(entry);
+  for (auto& entry : NormalRunTail()) expected.push_back(entry);
+  EXPECT_EQ(bridge.Log(), expected);
+  EXPECT_TRUE(std::filesystem::is_directory(data.path() / "profile"));
+  EXPECT_EQ(bridge.host.startUrl, kStartUrl);
+  EXPECT_FALSE(bridge.host.debugEnabled);
+  ASSERT_TRUE(bridge.host.bridge);
+  EXPECT_EQ(bridge.host.bridge->ApiUrl(), "https://ledger.vardeko.com/api");
+}
+
+TEST_F(WebHostTest, DevelopmentRunSkipsLocalServingAndEnablesTools) {
+  platform.environment[u"VARDEKO_DEV_URL"] = u"http://localhost:5173";
+  std::filesystem::remove_all(install.path() / "renderer");
+  StartAndComplete();
+  Log log = bridge.Log();
+  ASSERT_GE(log.size(), 5u);
+  log.erase(log.begin(), log.begin() + 5);
+  Log expected = ConfigureLog("true", "true");
+  expected.push_back("controller.bounds 0,0,1320,880");
+  expected.push_back("view.navigate http://localhost:5173/");
+  EXPECT_EQ(log, expected);
+}
+
+TEST_F(WebHostTest, DebugPortEnablesDevToolsButNotAcceleratorKeys) {
+  platform.environment[u"VARDEKO_DEBUG_PORT"] = u"09222";
+  StartAndComplete();
+  Log log = bridge.Log();
+  EXPECT_EQ(log[1], "options.arguments --remote-debugging-port=09222");
+  EXPECT_EQ(log[2], "options.language zh-CN");
+  log.erase(log.begin(), log.begin() + 6);
+  Log expected = ConfigureLog("true", "false");
+  for (auto& entry : NormalRunTail()) expected.push_back(entry);
+  EXPECT_EQ(log, expected);
+  EXPECT_TRUE(bridge.host.debugEnabled);
+}
+
+TEST_F(WebHostTest, OptionalInterfacesAreSkippedWhenAbsent) {
+  bridge.browser.script.hasAcceleratorKeySetting = false;
+  bridge.browser.script.hasAutofillSettings = false;
+  bridge.browser.script.hasBackgroundColor = false;
+  bridge.browser.script.hasDownloadEvent = false;
+  bridge.window.minimized = true;
+  StartAndComplete();
+  const Log log = bridge.Log();
+  for (const char* absent : {"settings.acceleratorKeys false", "settings.autofill false",
+                             "controller.background 255,13,22,33", "view.addDownloadStarting"}) {
+    EXPECT_EQ(std::count(log.begin(), log.end(), absent), 0) << absent;
+  }
+  EXPECT_EQ(std::count(log.begin(), log.end(), "controller.visible false"), 1);
+  EXPECT_EQ(log.back(), "view.navigate https://app.vardeko.local/index.html");
+}
+
+TEST_F(WebHostTest, StartUpFailuresThrowBeforeTheBrowserExists) {
+  const auto startError = [&] {
+    try {
+      Host host(bridge.window);
+      host.Start(platform, runtime);
+    } catch (const std::exception& error) {
+      return std::string(error.what());
+    }
+    return std::string("<started>");
+  };
+  bridge.browser.script.results = {{"runtime.createEnvironment", kBrowserFail}};
+  EXPECT_EQ(startError(), "WebView2 operation failed");
+  bridge.browser.script.results = {{"options.language", kBrowserFail}};
+  EXPECT_EQ(startError(), "WebView2 operation failed");
+  platform.environment[u"VARDEKO_DEBUG_PORT"] = u"9222";
+  bridge.browser.script.results = {{"options.arguments", kBrowserFail}};
+  EXPECT_EQ(startError(), "WebView2 operation failed");
+  bridge.browser.script.results = {};
+  platform.environment[u"VARDEKO_DEV_URL"] = u"http://localhost:3000";
+  EXPECT_EQ(startError(), "invalid development URL");
+  platform.environment.erase(u"VARDEKO_DEV_URL");
+  std::filesystem::remove(install.path() / "renderer" / "index.html");
+  EXPECT_EQ(startError(), "missing renderer");
+}
+
+TEST_F(WebHostTest, FailedCompletionsShowTheBrowserMessageAndClose) {
+  const std::string message = "window error 无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
+  bridge.host.Start(platform, runtime);
+  bridge.Log();
+  bridge.browser.environmentCompleted(kBrowserFail, nullptr);
+  EXPECT_EQ(bridge.Log(), Log{message});
+  EXPECT_TRUE(bridge.host.closing);
+  EXPECT_EQ(bridge.Pump(), UiEventQueue::kCloseAttempt);
+
+  bridge.host.closing = false;
+  bridge.browser.environmentCompleted(kBrowserOk, std::make_shared<RecordingEnvironment>(bridge.browser));
+  bridge.browser.controllerCompleted(kBrowserOk, nullptr);
+  EXPECT_EQ(bridge.Log(), (Log{"environment.createController " + Window(), message}));
+
+  bridge.browser.script.results = {{"view.addNavigationStarting", kBrowserFail}};
+  bridge.browser.controllerCompleted(kBrowserOk, std::make_unique<RecordingController>(bridge.browser));
+  Log log = bridge.Log();
+  EXPECT_EQ(log.back(), message);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "view.navigate https://app.vardeko.local/index.html"), 0);
+}
+
+TEST_F(WebHostTest, OnlyTheStartUrlMayBeNavigatedToExactly) {
+  StartAndComplete();
+  for (const char16_t* refused :
+       {u"https://app.vardeko.local/other.html", u"https://app.vardeko.local/index.html?x",
+        u"https://app.vardeko.local/index.html#top", u"https://APP.vardeko.local/index.html",
+        u"https://app.vardeko.local/", u"about:blank"}) {
+    FakeNavigation navigation(refused);
+    bridge.browser.handlers.navigationStarting(navigation);
+    EXPECT_TRUE(navigation.cancelled) << WideToUtf8(refused);
+  }
+  FakeNavigation none(std::nullopt);
+  bridge.browser.handlers.navigationStarting(none);
+  EXPECT_TRUE(none.cancelled);
+  FakeNavigation start{std::u16string(kStartUrl)};
+  bridge.browser.handlers.navigationStarting(start);
+  EXPECT_FALSE(start.cancelled);
+  FakeNavigation frame{std::u16string(kStartUrl)};
+  bridge.browser.handlers.frameNavigationStarting(frame);
+  EXPECT_TRUE(frame.cancelled);
+}
+
+TEST_F(WebHostTest, LoadTrackingAndProcessFailures) {
+  StartAndComplete();
+  bridge.Log();
+  FakeCompletion success(true);
+  bridge.browser.handlers.navigationCompleted(success);
+  EXPECT_TRUE(bridge.host.pageLoaded);
+  FakeCompletion failure(false);
+  bridge.browser.handlers.navigationCompleted(failure);  // ignored once loaded
+  EXPECT_TRUE(bridge.host.pageLoaded);
+  EXPECT_EQ(bridge.Log(), Log{});
+
+  FakeProcessFailure unresponsive(2);
+  bridge.browser.handlers.processFailed(unresponsive);
+  EXPECT_TRUE(bridge.host.pageLoaded);
+  FakeProcessFailure renderer(kRenderProcessExited);
+  bridge.browser.handlers.processFailed(renderer);
+  EXPECT_FALSE(bridge.host.pageLoaded);
+  bridge.host.pageLoaded = true;
+  FakeProcessFailure browser(kBrowserProcessExited);
+  bridge.browser.handlers.processFailed(browser);
+  EXPECT_FALSE(bridge.host.pageLoaded);
+}
+
+TEST_F(WebHostTest, FirstLoadFailureShowsTheMessageAndClosesWithoutAsking) {
+  StartAndComplete();
+  bridge.Log();
+  FakeCompletion unreadable(std::nullopt);
+  bridge.browser.handlers.navigationCompleted(unreadable);
+  EXPECT_EQ(bridge.Log(), Log{"window error 界面未能载入，请重新安装 Vardeko。"});
+  EXPECT_TRUE(bridge.host.closing);
+  EXPECT_EQ(bridge.Pump(), UiEventQueue::kCloseAttempt);
+}
+
+TEST_F(WebHostTest, WebMessagesReachTheDispatcher) {
+  StartAndComplete();
+  bridge.Log();
+  FakeWebMessage message(std::u16string(kStartUrl), u"{\"id\":\"a\",\"method\":\"windowDrag\",\"args\":[]}");
+  bridge.browser.handlers.webMessageReceived(message);
+  EXPECT_EQ(bridge.Log(), (Log{R"(page {"data":null,"id":"a","ok":true})", "window drag"}));
+}
+
+class StartDocumentTest : public WebHostTest {
+ protected:
+  class Request final : public WebResourceRequestedArgs {
+   public:
+    explicit Request(RecordingBrowser& browser) : browser_(browser) {}
+    BrowserResult SetResponse(WebResourceResponse&) override { return browser_.Call("args.setResponse"); }
+
+   private:
+    RecordingBrowser& browser_;
+  };
+
+  BrowserResult Serve() {
+    Request request(bridge.browser);
+    return bridge.browser.handlers.webResourceRequested(request);
+  }
+};
+
+TEST_F(StartDocumentTest, ServesTheFileUnchangedWithTheSecurityHeaders) {
+  StartAndComplete();
+  bridge.Log();
+  const std::string page = "\xEF\xBB\xBF<!doctype html>\r\n<p>账本</p>";
+  install.Write("renderer/index.html", page);
+  EXPECT_EQ(Serve(), kBrowserOk);
+  EXPECT_EQ(bridge.Log(), (Log{"environment.createResponse 200 OK", "args.setResponse"}));
+  EXPECT_EQ(bridge.browser.lastResponseBody, page);
+  EXPECT_EQ(WideToUtf8(bridge.browser.lastResponseHeaders),
+            "Content-Type: text/html; charset=utf-8\r\n"
+            "Content-Security-Policy: default-src 'self'; script-src 'self'; style-src 'self' "
+            "'unsafe-inline'; img-src 'self' data: blob:; font-src 'self' data:; connect-src "
+            "'none'; object-src 'none'; base-uri 'self'; frame-src 'none'\r\n"
+            "X-Content-Type-Options: nosniff\r\n");
+
+  install.Write("renderer/index.html", "changed");  // read anew on every request
+  EXPECT_EQ(Serve(), kBrowserOk);
+  EXPECT_EQ(bridge.browser.lastResponseBody, "changed");
+}
+
+TEST_F(StartDocumentTest, SizeLimitIsOneMebibyte) {
+  StartAndComplete();
+  install.Write("renderer/index.html", std::string(1048576, 'x'));
+  EXPECT_EQ(Serve(), kBrowserOk);
+  EXPECT_EQ(bridge.browser.lastResponseBody.size(), 1048576u);
+  bridge.Log();
+  install.Write("renderer/index.html", std::string(1048577, 'x'));
+  EXPECT_EQ(Serve(), kBrowserFail);
+  install.Write("renderer/index.html", "");
+  EXPECT_EQ(Serve(), kBrowserFail);
+  std::filesystem::remove(install.path() / "renderer" / "index.html");
+  EXPECT_EQ(Serve(), kBrowserFail);
+  EXPECT_EQ(bridge.Log(), Log{});
+}
+
+TEST_F(StartDocumentTest, BrowserFailuresAreReturnedAsTheyCame) {
+  StartAndComplete();
+  bridge.browser.script.results = {{"environment.createResponse", kBrowserOutOfMemory}};
+  EXPECT_EQ(Serve(), kBrowserOutOfMemory);
+  bridge.browser.script.results = {{"args.setResponse", static_cast<BrowserResult>(0x80070057u)}};
+  EXPECT_EQ(Serve(), static_cast<BrowserResult>(0x80070057u));
+}
+
+}  // namespace
+}  // namespace vardeko::testing
