@@ -10,6 +10,7 @@
 #include "app/text_conversion.h"
 #include "app/ui_event_queue_posix.h"
 #include "bridge/dispatcher.h"
+#include "fakes/stub_browser_view.h"
 
 namespace vardeko::bench {
 namespace {
@@ -28,12 +29,6 @@ class NoWindow final : public WindowOperations {
   Bounds ClientBounds(WindowHandle) override { return {}; }
   void Destroy(WindowHandle) override {}
   void ShowError(WindowHandle, std::u16string_view) override {}
-};
-
-class NullBrowser final : public BrowserView {
-  void PostWebMessageAsJson(std::u16string_view json) override {
-    benchmark::DoNotOptimize(json.data());
-  }
 };
 
 class NullService final : public ServiceClient {
@@ -70,7 +65,8 @@ struct Bench {
   Host host{window};
   Bench() {
     host.window = queue.window();
-    host.webview = std::make_unique<NullBrowser>();
+    host.webview = std::make_unique<testing::StubBrowserView>(
+        [](std::u16string_view json) { benchmark::DoNotOptimize(json.data()); });
     host.bridge = std::make_shared<NullService>();
   }
   // Waits for the worker's reply so that each iteration starts with no request running.

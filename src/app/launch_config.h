@@ -32,7 +32,11 @@ class LaunchPlatform {
 // (where the local application-data folder is $XDG_DATA_HOME, else ~/.local/share).
 LaunchPlatform& SystemLaunchPlatform();
 
-inline constexpr std::u16string_view kDefaultServiceBaseUrl = u"https://ledger.vardeko.com/api";
+// Set at build time with -DVARDEKO_DEFAULT_API_URL=...
+#ifndef VARDEKO_DEFAULT_API_URL
+#define VARDEKO_DEFAULT_API_URL "https://ledger.vardeko.com/api"
+#endif
+inline constexpr std::u16string_view kDefaultServiceBaseUrl = u"" VARDEKO_DEFAULT_API_URL;
 
 // The values resolved from the environment and the executable's location.
 struct LaunchConfig {

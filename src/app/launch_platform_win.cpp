@@ -57,7 +57,8 @@ class Win32LaunchPlatform final : public LaunchPlatform {
 
   std::filesystem::path LocalAppDataFolder() override {
     UniqueCoTaskMemString folder;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, folder.put())) ||
+    if (FAILED(
+            SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, folder.put())) ||
         !folder) {
       throw std::runtime_error("application data");
     }

@@ -30,9 +30,9 @@ SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
   SizeLimits limits;
   limits.minTrack = {ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)};
   if (monitor && workArea) {
-    limits.maximized = Placement{
-        workArea->left - monitor->left, workArea->top - monitor->top,
-        Size{workArea->right - workArea->left, workArea->bottom - workArea->top}};
+    limits.maximized =
+        Placement{workArea->left - monitor->left, workArea->top - monitor->top,
+                  Size{workArea->right - workArea->left, workArea->bottom - workArea->top}};
   }
   return limits;
 }

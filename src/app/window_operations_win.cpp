@@ -40,7 +40,9 @@ void Win32WindowOperations::SetSize(WindowHandle window, int width, int height) 
   SetWindowPos(ToHwnd(window), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
 }
 
-bool Win32WindowOperations::IsMinimized(WindowHandle window) { return IsIconic(ToHwnd(window)) != 0; }
+bool Win32WindowOperations::IsMinimized(WindowHandle window) {
+  return IsIconic(ToHwnd(window)) != 0;
+}
 
 Bounds Win32WindowOperations::ClientBounds(WindowHandle window) {
   RECT client{};

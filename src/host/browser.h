@@ -144,7 +144,8 @@ class BrowserView {
   virtual BrowserResult AddProcessFailed(BrowserEvent<ProcessFailedArgs> handler) = 0;
   virtual BrowserResult AddWebMessageReceived(BrowserEvent<WebMessageReceivedArgs> handler) = 0;
   virtual BrowserResult AddNavigationStarting(BrowserEvent<NavigationStartingArgs> handler) = 0;
-  virtual BrowserResult AddFrameNavigationStarting(BrowserEvent<NavigationStartingArgs> handler) = 0;
+  virtual BrowserResult AddFrameNavigationStarting(
+      BrowserEvent<NavigationStartingArgs> handler) = 0;
   virtual BrowserResult AddNewWindowRequested(BrowserEvent<NewWindowRequestedArgs> handler) = 0;
   virtual BrowserResult AddPermissionRequested(BrowserEvent<PermissionRequestedArgs> handler) = 0;
   // nullopt when this runtime has no download event.
@@ -172,8 +173,7 @@ class BrowserController {
   virtual BrowserResult GetView(std::unique_ptr<BrowserView>& view) = 0;
 };
 
-using ControllerCompleted =
-    std::function<void(BrowserResult, std::unique_ptr<BrowserController>)>;
+using ControllerCompleted = std::function<void(BrowserResult, std::unique_ptr<BrowserController>)>;
 
 class BrowserEnvironment {
  public:
@@ -181,10 +181,9 @@ class BrowserEnvironment {
   // Completion is reported once, through the UI thread's message loop.
   virtual BrowserResult CreateController(WindowHandle parent, ControllerCompleted completed) = 0;
   // A response with the bytes (copied into a stream), status, reason and header lines.
-  virtual BrowserResult CreateWebResourceResponse(std::string_view body, int status,
-                                                  std::u16string_view reason,
-                                                  std::u16string_view headers,
-                                                  std::unique_ptr<WebResourceResponse>& response) = 0;
+  virtual BrowserResult CreateWebResourceResponse(
+      std::string_view body, int status, std::u16string_view reason, std::u16string_view headers,
+      std::unique_ptr<WebResourceResponse>& response) = 0;
 };
 
 class BrowserEnvironmentOptions {

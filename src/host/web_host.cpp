@@ -38,7 +38,8 @@ void Host::Start(LaunchPlatform& platform, BrowserRuntime& runtime) {
   if (!options) throw std::runtime_error("WebView2 operation failed");
   if (const std::optional<std::u16string> port = ResolveDebugPort(platform)) {
     debugEnabled = true;
-    ThrowIfFailed(options->SetAdditionalBrowserArguments(std::u16string(kDebugPortArgument) + *port));
+    ThrowIfFailed(
+        options->SetAdditionalBrowserArguments(std::u16string(kDebugPortArgument) + *port));
   }
   ThrowIfFailed(options->SetLanguage(kBrowserLanguage));
   ThrowIfFailed(runtime.CreateEnvironment(
@@ -54,7 +55,8 @@ void OnEnvironmentCompleted(Host& host, BrowserResult result,
   host.environment = std::move(environment);
   try {
     const BrowserResult created = host.environment->CreateController(
-        host.window, [&host](BrowserResult completed, std::unique_ptr<BrowserController> controller) {
+        host.window,
+        [&host](BrowserResult completed, std::unique_ptr<BrowserController> controller) {
           OnControllerCompleted(host, completed, std::move(controller));
         });
     if (Failed(created)) ReportWebViewFailure(host);
@@ -119,14 +121,18 @@ void Host::Configure() {
   ThrowIfFailed(controller->SetVisible(!windowOperations.IsMinimized(window)));
 
   // Event handlers stay registered for the life of the view.
-  ThrowIfFailed(webview->AddProcessFailed([this](ProcessFailedArgs& args) { OnProcessFailed(*this, args); }));
+  ThrowIfFailed(
+      webview->AddProcessFailed([this](ProcessFailedArgs& args) { OnProcessFailed(*this, args); }));
   ThrowIfFailed(webview->AddWebMessageReceived(
       [this](WebMessageReceivedArgs& args) { HandleWebMessage(*this, args); }));
   ThrowIfFailed(webview->AddNavigationStarting(
       [this](NavigationStartingArgs& args) { OnNavigationStarting(*this, args); }));
-  ThrowIfFailed(webview->AddFrameNavigationStarting([](NavigationStartingArgs& args) { args.Cancel(); }));
-  ThrowIfFailed(webview->AddNewWindowRequested([](NewWindowRequestedArgs& args) { args.Handle(); }));
-  ThrowIfFailed(webview->AddPermissionRequested([](PermissionRequestedArgs& args) { args.Deny(); }));
+  ThrowIfFailed(
+      webview->AddFrameNavigationStarting([](NavigationStartingArgs& args) { args.Cancel(); }));
+  ThrowIfFailed(
+      webview->AddNewWindowRequested([](NewWindowRequestedArgs& args) { args.Handle(); }));
+  ThrowIfFailed(
+      webview->AddPermissionRequested([](PermissionRequestedArgs& args) { args.Deny(); }));
   webview->AddDownloadStarting([](DownloadStartingArgs& args) { args.Cancel(); });
   ThrowIfFailed(webview->AddNavigationCompleted(
       [this](NavigationCompletedArgs& args) { OnNavigationCompleted(*this, args); }));

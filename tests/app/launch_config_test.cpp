@@ -29,7 +29,8 @@ TEST(SingleInstanceKeyTest, HashesTheUtf16LeBytesOfThePathAsResolved) {
 }
 
 TEST(ExecutableDirectoryTest, DropsTheLastComponentAndItsSeparators) {
-  EXPECT_EQ(ParentDirectory(u"C:\\Program Files\\Vardeko\\Vardeko.exe"), u"C:\\Program Files\\Vardeko");
+  EXPECT_EQ(ParentDirectory(u"C:\\Program Files\\Vardeko\\Vardeko.exe"),
+            u"C:\\Program Files\\Vardeko");
   EXPECT_EQ(ParentDirectory(u"C:\\Vardeko\\\\Vardeko.exe"), u"C:\\Vardeko");
   EXPECT_EQ(ParentDirectory(u"C:/tools/Vardeko.exe"), u"C:/tools");
   EXPECT_EQ(ParentDirectory(u"C:\\Vardeko.exe"), u"C:\\");
@@ -95,11 +96,13 @@ TEST_F(LaunchConfigTest, DevelopmentUrlComesOnlyFromTheAllowList) {
 }
 
 TEST_F(LaunchConfigTest, InstalledPageNeedsARegularIndexFile) {
-  EXPECT_EQ(ErrorOf([&] { ResolveStartUrl(platform, renderer.path(), kStartUrl); }), "missing renderer");
+  EXPECT_EQ(ErrorOf([&] { ResolveStartUrl(platform, renderer.path(), kStartUrl); }),
+            "missing renderer");
   EXPECT_EQ(ErrorOf([&] { ResolveStartUrl(platform, renderer.path() / "absent", kStartUrl); }),
             "missing renderer");
   std::filesystem::create_directory(renderer.path() / "index.html");
-  EXPECT_EQ(ErrorOf([&] { ResolveStartUrl(platform, renderer.path(), kStartUrl); }), "missing renderer");
+  EXPECT_EQ(ErrorOf([&] { ResolveStartUrl(platform, renderer.path(), kStartUrl); }),
+            "missing renderer");
   std::filesystem::remove(renderer.path() / "index.html");
   renderer.Write("index.html", "<!doctype html>");
   EXPECT_EQ(ResolveStartUrl(platform, renderer.path(), kStartUrl), kStartUrl);
@@ -114,8 +117,8 @@ TEST_F(LaunchConfigTest, DebugPortMustBeOneToFiveDigitsFrom1024To65535) {
   EXPECT_EQ(port(u"1024"), u"1024");
   EXPECT_EQ(port(u"65535"), u"65535");
   EXPECT_EQ(port(u"01024"), u"01024");  // kept as read
-  for (const char16_t* ignored :
-       {u"", u"1023", u"65536", u"123456", u"+9222", u"9a22", u" 9222", u"9222 ", u"-1", u"000000"}) {
+  for (const char16_t* ignored : {u"", u"1023", u"65536", u"123456", u"+9222", u"9a22", u" 9222",
+                                  u"9222 ", u"-1", u"000000"}) {
     EXPECT_EQ(port(ignored), std::nullopt);
   }
 }

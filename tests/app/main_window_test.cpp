@@ -50,7 +50,8 @@ TEST(SizeLimitsTest, MinimumScalesAndMaximisedCoversTheWorkArea) {
   EXPECT_EQ(ComputeSizeLimits(96, std::nullopt, std::nullopt).maximized, std::nullopt);
 
   // A second monitor to the right, taskbar at the bottom.
-  const SizeLimits limits = ComputeSizeLimits(96, Bounds{1920, 0, 4480, 1440}, Bounds{1920, 0, 4480, 1392});
+  const SizeLimits limits =
+      ComputeSizeLimits(96, Bounds{1920, 0, 4480, 1440}, Bounds{1920, 0, 4480, 1392});
   ASSERT_TRUE(limits.maximized);
   EXPECT_EQ(*limits.maximized, (Placement{0, 0, Size{2560, 1392}}));
   // Taskbar on the left.
@@ -72,7 +73,8 @@ TEST_F(CloseTest, AfterLoadEachAttemptOnlyAsksThePage) {
   bridge.host.pageLoaded = true;
   HandleCloseAttempt(bridge.host);
   HandleCloseAttempt(bridge.host);
-  EXPECT_EQ(bridge.Log(), (Log{R"(page {"event":"close-requested"})", R"(page {"event":"close-requested"})"}));
+  EXPECT_EQ(bridge.Log(),
+            (Log{R"(page {"event":"close-requested"})", R"(page {"event":"close-requested"})"}));
   HandleCloseConfirmed(bridge.host);
   EXPECT_TRUE(bridge.host.closing);
   EXPECT_EQ(bridge.Log(), Log{"window destroy"});

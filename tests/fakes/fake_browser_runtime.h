@@ -66,10 +66,14 @@ class RecordingSettings final : public BrowserSettings {
   explicit RecordingSettings(RecordingBrowser& browser) : browser_(browser) {}
   void SetHostObjectsAllowed(bool v) override { browser_.Call("settings.hostObjects", Flag(v)); }
   void SetStatusBarEnabled(bool v) override { browser_.Call("settings.statusBar", Flag(v)); }
-  void SetDefaultContextMenusEnabled(bool v) override { browser_.Call("settings.contextMenus", Flag(v)); }
+  void SetDefaultContextMenusEnabled(bool v) override {
+    browser_.Call("settings.contextMenus", Flag(v));
+  }
   void SetDevToolsEnabled(bool v) override { browser_.Call("settings.devTools", Flag(v)); }
   void SetZoomControlEnabled(bool v) override { browser_.Call("settings.zoom", Flag(v)); }
-  void SetDefaultScriptDialogsEnabled(bool v) override { browser_.Call("settings.scriptDialogs", Flag(v)); }
+  void SetDefaultScriptDialogsEnabled(bool v) override {
+    browser_.Call("settings.scriptDialogs", Flag(v));
+  }
   bool SetBrowserAcceleratorKeysEnabled(bool v) override {
     if (!browser_.script.hasAcceleratorKeySetting) return false;
     browser_.Call("settings.acceleratorKeys", Flag(v));
@@ -125,13 +129,14 @@ class RecordingView final : public BrowserView {
     return Keep("view.addNavigationCompleted", browser_.handlers.navigationCompleted, std::move(h));
   }
   BrowserResult AddWebResourceRequested(WebResourceRequestedHandler h) override {
-    return Keep("view.addWebResourceRequested", browser_.handlers.webResourceRequested, std::move(h));
+    return Keep("view.addWebResourceRequested", browser_.handlers.webResourceRequested,
+                std::move(h));
   }
   BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view host,
                                                   const std::filesystem::path& folder,
                                                   int accessKind) override {
-    return browser_.Call("view.mapVirtualHost",
-                         WideToUtf8(host) + " " + folder.string() + " " + std::to_string(accessKind));
+    return browser_.Call("view.mapVirtualHost", WideToUtf8(host) + " " + folder.string() + " " +
+                                                    std::to_string(accessKind));
   }
   BrowserResult AddWebResourceRequestedFilter(std::u16string_view uri, int context) override {
     return browser_.Call("view.addWebResourceRequestedFilter",
@@ -195,8 +200,8 @@ class RecordingEnvironment final : public BrowserEnvironment {
   BrowserResult CreateWebResourceResponse(std::string_view body, int status,
                                           std::u16string_view reason, std::u16string_view headers,
                                           std::unique_ptr<WebResourceResponse>& response) override {
-    const BrowserResult result = browser_.Call(
-        "environment.createResponse", std::to_string(status) + " " + WideToUtf8(reason));
+    const BrowserResult result = browser_.Call("environment.createResponse",
+                                               std::to_string(status) + " " + WideToUtf8(reason));
     browser_.lastResponseBody = std::string(body);
     browser_.lastResponseHeaders = std::u16string(headers);
     if (!Failed(result)) response = std::make_unique<RecordingResponse>();
@@ -229,8 +234,10 @@ class RecordingRuntime final : public BrowserRuntime {
     return std::make_unique<RecordingOptions>(browser_);
   }
   BrowserResult CreateEnvironment(const std::filesystem::path& userDataFolder,
-                                  BrowserEnvironmentOptions&, EnvironmentCompleted completed) override {
-    const BrowserResult result = browser_.Call("runtime.createEnvironment", userDataFolder.string());
+                                  BrowserEnvironmentOptions&,
+                                  EnvironmentCompleted completed) override {
+    const BrowserResult result =
+        browser_.Call("runtime.createEnvironment", userDataFolder.string());
     if (!Failed(result)) browser_.environmentCompleted = std::move(completed);
     return result;
   }

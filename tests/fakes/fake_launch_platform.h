@@ -21,7 +21,8 @@ class FakeLaunchPlatform final : public LaunchPlatform {
     return modulePath;
   }
   std::filesystem::path AbsolutePath(std::u16string_view path) override {
-    std::filesystem::path absolute = (currentDirectory / std::filesystem::path(path)).lexically_normal();
+    std::filesystem::path absolute =
+        (currentDirectory / std::filesystem::path(path)).lexically_normal();
     if (absolute.has_relative_path() && !absolute.has_filename()) absolute = absolute.parent_path();
     return absolute;
   }

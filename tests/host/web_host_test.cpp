@@ -54,9 +54,11 @@ class WebHostTest : public ::testing::Test {
   void StartAndComplete() {
     bridge.host.Start(platform, runtime);
     ASSERT_TRUE(bridge.browser.environmentCompleted);
-    bridge.browser.environmentCompleted(kBrowserOk, std::make_shared<RecordingEnvironment>(bridge.browser));
+    bridge.browser.environmentCompleted(kBrowserOk,
+                                        std::make_shared<RecordingEnvironment>(bridge.browser));
     ASSERT_TRUE(bridge.browser.controllerCompleted);
-    bridge.browser.controllerCompleted(kBrowserOk, std::make_unique<RecordingController>(bridge.browser));
+    bridge.browser.controllerCompleted(kBrowserOk,
+                                       std::make_unique<RecordingController>(bridge.browser));
   }
 
   std::string Window() const { return std::to_string(bridge.host.window.value); }
@@ -85,11 +87,11 @@ class WebHostTest : public ::testing::Test {
   }
 
   Log NormalRunTail() {
-    return {"view.mapVirtualHost app.vardeko.local " + (install.path() / "renderer").string() + " 2",
-            "view.addWebResourceRequestedFilter https://app.vardeko.local/index.html 1",
-            "view.addWebResourceRequested",
-            "controller.bounds 0,0,1320,880",
-            "view.navigate https://app.vardeko.local/index.html"};
+    return {
+        "view.mapVirtualHost app.vardeko.local " + (install.path() / "renderer").string() + " 2",
+        "view.addWebResourceRequestedFilter https://app.vardeko.local/index.html 1",
+        "view.addWebResourceRequested", "controller.bounds 0,0,1320,880",
+        "view.navigate https://app.vardeko.local/index.html"};
   }
 
   BridgeHarness bridge;
@@ -182,7 +184,8 @@ TEST_F(WebHostTest, StartUpFailuresThrowBeforeTheBrowserExists) {
 }
 
 TEST_F(WebHostTest, FailedCompletionsShowTheBrowserMessageAndClose) {
-  const std::string message = "window error 无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
+  const std::string message =
+      "window error 无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
   bridge.host.Start(platform, runtime);
   bridge.Log();
   bridge.browser.environmentCompleted(kBrowserFail, nullptr);
@@ -191,15 +194,18 @@ TEST_F(WebHostTest, FailedCompletionsShowTheBrowserMessageAndClose) {
   EXPECT_EQ(bridge.Pump(), UiEventQueue::kCloseAttempt);
 
   bridge.host.closing = false;
-  bridge.browser.environmentCompleted(kBrowserOk, std::make_shared<RecordingEnvironment>(bridge.browser));
+  bridge.browser.environmentCompleted(kBrowserOk,
+                                      std::make_shared<RecordingEnvironment>(bridge.browser));
   bridge.browser.controllerCompleted(kBrowserOk, nullptr);
   EXPECT_EQ(bridge.Log(), (Log{"environment.createController " + Window(), message}));
 
   bridge.browser.script.results = {{"view.addNavigationStarting", kBrowserFail}};
-  bridge.browser.controllerCompleted(kBrowserOk, std::make_unique<RecordingController>(bridge.browser));
+  bridge.browser.controllerCompleted(kBrowserOk,
+                                     std::make_unique<RecordingController>(bridge.browser));
   Log log = bridge.Log();
   EXPECT_EQ(log.back(), message);
-  EXPECT_EQ(std::count(log.begin(), log.end(), "view.navigate https://app.vardeko.local/index.html"), 0);
+  EXPECT_EQ(
+      std::count(log.begin(), log.end(), "view.navigate https://app.vardeko.local/index.html"), 0);
 }
 
 TEST_F(WebHostTest, OnlyTheStartUrlMayBeNavigatedToExactly) {
@@ -259,7 +265,8 @@ TEST_F(WebHostTest, FirstLoadFailureShowsTheMessageAndClosesWithoutAsking) {
 TEST_F(WebHostTest, WebMessagesReachTheDispatcher) {
   StartAndComplete();
   bridge.Log();
-  FakeWebMessage message(std::u16string(kStartUrl), u"{\"id\":\"a\",\"method\":\"windowDrag\",\"args\":[]}");
+  FakeWebMessage message(std::u16string(kStartUrl),
+                         u"{\"id\":\"a\",\"method\":\"windowDrag\",\"args\":[]}");
   bridge.browser.handlers.webMessageReceived(message);
   EXPECT_EQ(bridge.Log(), (Log{R"(page {"data":null,"id":"a","ok":true})", "window drag"}));
 }
@@ -269,7 +276,9 @@ class StartDocumentTest : public WebHostTest {
   class Request final : public WebResourceRequestedArgs {
    public:
     explicit Request(RecordingBrowser& browser) : browser_(browser) {}
-    BrowserResult SetResponse(WebResourceResponse&) override { return browser_.Call("args.setResponse"); }
+    BrowserResult SetResponse(WebResourceResponse&) override {
+      return browser_.Call("args.setResponse");
+    }
 
    private:
     RecordingBrowser& browser_;

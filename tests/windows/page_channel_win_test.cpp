@@ -9,20 +9,10 @@
 #include "app/host.h"
 #include "app/page_channel.h"
 #include "app/text_conversion.h"
+#include "fakes/stub_browser_view.h"
 
 namespace vardeko {
 namespace {
-
-class RecordingBrowserView final : public BrowserView {
- public:
-  explicit RecordingBrowserView(std::vector<std::string>& posted) : posted_(posted) {}
-  void PostWebMessageAsJson(std::u16string_view json) override {
-    posted_.push_back(WideToUtf8(json));
-  }
-
- private:
-  std::vector<std::string>& posted_;
-};
 
 class NoWindowOperations final : public WindowOperations {
   void Minimize(WindowHandle) override {}
@@ -96,7 +86,8 @@ TEST(Win32PageChannelTest, RepliesPostedFromWorkersReachThePageInOrder) {
   NoWindowOperations operations;
   Host host(operations);
   std::vector<std::string> posted;
-  host.webview = std::make_unique<RecordingBrowserView>(posted);
+  host.webview = std::make_unique<testing::StubBrowserView>(
+      [&posted](std::u16string_view json) { posted.push_back(WideToUtf8(json)); });
   MessageWindow window;
   ASSERT_TRUE(window.created());
   window.host = &host;

@@ -1,0 +1,562 @@
+#include <windows.h>
+
+#include <objbase.h>
+#include <shlwapi.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "common/unique_resource.h"
+#include "common/wide_win.h"
+#include "host/webview2_uuids_win.h"
+#include "host/webview2_win.h"
+
+namespace vardeko {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using UniqueModule = UniqueResource<HMODULE, &FreeLibrary>;
+using UniqueCoTaskMemString = UniqueResource<LPWSTR, &CoTaskMemFree>;
+
+constexpr wchar_t kTargetBrowserVersion[] = L"152.0.4191.47";
+
+std::wstring Terminated(std::u16string_view text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
+// A COM object counted atomically and freed by its last Release; the base of our
+// handlers and of the options object (MinGW has no wrl/implements.h).
+template <class Interface>
+class ComObject : public Interface {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (id == __uuidof(IUnknown) || id == __uuidof(Interface)) {
+      *object = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~ComObject() = default;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+// A completion or event handler that forwards Invoke to a function. Exceptions never
+// cross into the runtime: a handler that throws reports success and is done.
+template <class Interface, class... Args>
+class Callback final : public ComObject<Interface> {
+ public:
+  explicit Callback(std::function<HRESULT(Args...)> function) : function_(std::move(function)) {}
+
+  HRESULT STDMETHODCALLTYPE Invoke(Args... args) override {
+    try {
+      return function_(args...);
+    } catch (...) {
+      return S_OK;
+    }
+  }
+
+ private:
+  std::function<HRESULT(Args...)> function_;
+};
+
+template <class Interface, class... Args, class Function>
+ComPtr<Interface> MakeCallback(Function function) {
+  ComPtr<Interface> callback;
+  callback.Attach(new Callback<Interface, Args...>(std::move(function)));
+  return callback;
+}
+
+// Environment options with the SDK's defaults: the target version this SDK was built
+// for, no single sign-on, no language, no extra arguments.
+class EnvironmentOptions final : public ComObject<ICoreWebView2EnvironmentOptions> {
+ public:
+  HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR* value) override {
+    return Copy(arguments_, value);
+  }
+  HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR value) override {
+    return Assign(arguments_, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* value) override { return Copy(language_, value); }
+  HRESULT STDMETHODCALLTYPE put_Language(LPCWSTR value) override {
+    return Assign(language_, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_TargetCompatibleBrowserVersion(LPWSTR* value) override {
+    return Copy(targetVersion_, value);
+  }
+  HRESULT STDMETHODCALLTYPE put_TargetCompatibleBrowserVersion(LPCWSTR value) override {
+    return Assign(targetVersion_, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_AllowSingleSignOnUsingOSPrimaryAccount(BOOL* allow) override {
+    if (allow == nullptr) return E_POINTER;
+    *allow = allowSingleSignOn_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_AllowSingleSignOnUsingOSPrimaryAccount(BOOL allow) override {
+    allowSingleSignOn_ = allow;
+    return S_OK;
+  }
+
+ private:
+  // The runtime frees what a getter returns with CoTaskMemFree.
+  static HRESULT Copy(const std::wstring& text, LPWSTR* value) {
+    if (value == nullptr) return E_POINTER;
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    *value = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (*value == nullptr) return E_OUTOFMEMORY;
+    std::memcpy(*value, text.c_str(), bytes);
+    return S_OK;
+  }
+  static HRESULT Assign(std::wstring& text, LPCWSTR value) {
+    try {
+      text = value == nullptr ? L"" : value;
+      return S_OK;
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+
+  std::wstring arguments_;
+  std::wstring language_;
+  std::wstring targetVersion_ = kTargetBrowserVersion;
+  BOOL allowSingleSignOn_ = FALSE;
+};
+
+class OptionsAdapter final : public BrowserEnvironmentOptions {
+ public:
+  OptionsAdapter() { options_.Attach(new EnvironmentOptions()); }
+  BrowserResult SetAdditionalBrowserArguments(std::u16string_view arguments) override {
+    return options_->put_AdditionalBrowserArguments(Terminated(arguments).c_str());
+  }
+  BrowserResult SetLanguage(std::u16string_view language) override {
+    return options_->put_Language(Terminated(language).c_str());
+  }
+  ICoreWebView2EnvironmentOptions* get() const { return options_.Get(); }
+
+ private:
+  ComPtr<ICoreWebView2EnvironmentOptions> options_;
+};
+
+// --- Event arguments ---------------------------------------------------------------
+
+class WebMessageArgs final : public WebMessageReceivedArgs {
+ public:
+  explicit WebMessageArgs(ICoreWebView2WebMessageReceivedEventArgs* args) : args_(args) {}
+  std::optional<std::u16string_view> Source() override {
+    if (FAILED(args_->get_Source(source_.put())) || !source_) return std::nullopt;
+    return AsUtf16View(source_.get());
+  }
+  std::optional<std::u16string_view> WebMessageAsJson() override {
+    if (FAILED(args_->get_WebMessageAsJson(json_.put()))) return std::nullopt;
+    return AsUtf16View(json_.get());  // a null text reads as empty
+  }
+
+ private:
+  ICoreWebView2WebMessageReceivedEventArgs* args_;
+  UniqueCoTaskMemString source_;
+  UniqueCoTaskMemString json_;
+};
+
+class NavigationArgs final : public NavigationStartingArgs {
+ public:
+  explicit NavigationArgs(ICoreWebView2NavigationStartingEventArgs* args) : args_(args) {}
+  std::optional<std::u16string> Uri() override {
+    UniqueCoTaskMemString uri;
+    if (FAILED(args_->get_Uri(uri.put())) || !uri) return std::nullopt;
+    return std::u16string(AsUtf16View(uri.get()));
+  }
+  void Cancel() override { args_->put_Cancel(TRUE); }
+
+ private:
+  ICoreWebView2NavigationStartingEventArgs* args_;
+};
+
+class CompletedArgs final : public NavigationCompletedArgs {
+ public:
+  explicit CompletedArgs(ICoreWebView2NavigationCompletedEventArgs* args) : args_(args) {}
+  std::optional<bool> IsSuccess() override {
+    BOOL success = FALSE;
+    if (FAILED(args_->get_IsSuccess(&success))) return std::nullopt;
+    return success != FALSE;
+  }
+
+ private:
+  ICoreWebView2NavigationCompletedEventArgs* args_;
+};
+
+class FailedArgs final : public ProcessFailedArgs {
+ public:
+  explicit FailedArgs(ICoreWebView2ProcessFailedEventArgs* args) : args_(args) {}
+  std::optional<int> Kind() override {
+    COREWEBVIEW2_PROCESS_FAILED_KIND kind;
+    if (FAILED(args_->get_ProcessFailedKind(&kind))) return std::nullopt;
+    return static_cast<int>(kind);
+  }
+
+ private:
+  ICoreWebView2ProcessFailedEventArgs* args_;
+};
+
+class NewWindowArgs final : public NewWindowRequestedArgs {
+ public:
+  explicit NewWindowArgs(ICoreWebView2NewWindowRequestedEventArgs* args) : args_(args) {}
+  void Handle() override { args_->put_Handled(TRUE); }
+
+ private:
+  ICoreWebView2NewWindowRequestedEventArgs* args_;
+};
+
+class PermissionArgs final : public PermissionRequestedArgs {
+ public:
+  explicit PermissionArgs(ICoreWebView2PermissionRequestedEventArgs* args) : args_(args) {}
+  void Deny() override { args_->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY); }
+
+ private:
+  ICoreWebView2PermissionRequestedEventArgs* args_;
+};
+
+class DownloadArgs final : public DownloadStartingArgs {
+ public:
+  explicit DownloadArgs(ICoreWebView2DownloadStartingEventArgs* args) : args_(args) {}
+  void Cancel() override { args_->put_Cancel(TRUE); }
+
+ private:
+  ICoreWebView2DownloadStartingEventArgs* args_;
+};
+
+class Response final : public WebResourceResponse {
+ public:
+  explicit Response(ComPtr<ICoreWebView2WebResourceResponse> response)
+      : response_(std::move(response)) {}
+  ICoreWebView2WebResourceResponse* get() const { return response_.Get(); }
+
+ private:
+  ComPtr<ICoreWebView2WebResourceResponse> response_;
+};
+
+class ResourceArgs final : public WebResourceRequestedArgs {
+ public:
+  explicit ResourceArgs(ICoreWebView2WebResourceRequestedEventArgs* args) : args_(args) {}
+  BrowserResult SetResponse(WebResourceResponse& response) override {
+    return args_->put_Response(static_cast<Response&>(response).get());
+  }
+
+ private:
+  ICoreWebView2WebResourceRequestedEventArgs* args_;
+};
+
+// --- Settings, view, controller, environment -----------------------------------------
+
+class Settings final : public BrowserSettings {
+ public:
+  explicit Settings(ComPtr<ICoreWebView2Settings> settings) : settings_(std::move(settings)) {}
+  void SetHostObjectsAllowed(bool v) override { settings_->put_AreHostObjectsAllowed(v); }
+  void SetStatusBarEnabled(bool v) override { settings_->put_IsStatusBarEnabled(v); }
+  void SetDefaultContextMenusEnabled(bool v) override {
+    settings_->put_AreDefaultContextMenusEnabled(v);
+  }
+  void SetDevToolsEnabled(bool v) override { settings_->put_AreDevToolsEnabled(v); }
+  void SetZoomControlEnabled(bool v) override { settings_->put_IsZoomControlEnabled(v); }
+  void SetDefaultScriptDialogsEnabled(bool v) override {
+    settings_->put_AreDefaultScriptDialogsEnabled(v);
+  }
+  bool SetBrowserAcceleratorKeysEnabled(bool v) override {
+    ComPtr<ICoreWebView2Settings3> settings3;
+    if (FAILED(settings_.As(&settings3))) return false;
+    settings3->put_AreBrowserAcceleratorKeysEnabled(v);
+    return true;
+  }
+  bool SetAutofillEnabled(bool general, bool passwordAutosave) override {
+    ComPtr<ICoreWebView2Settings4> settings4;
+    if (FAILED(settings_.As(&settings4))) return false;
+    settings4->put_IsGeneralAutofillEnabled(general);
+    settings4->put_IsPasswordAutosaveEnabled(passwordAutosave);
+    return true;
+  }
+
+ private:
+  ComPtr<ICoreWebView2Settings> settings_;
+};
+
+class View final : public BrowserView {
+ public:
+  explicit View(ComPtr<ICoreWebView2> view) : view_(std::move(view)) {}
+
+  void PostWebMessageAsJson(std::u16string_view json) override {
+    view_->PostWebMessageAsJson(Terminated(json).c_str());
+  }
+  BrowserResult GetSettings(std::unique_ptr<BrowserSettings>& settings) override {
+    ComPtr<ICoreWebView2Settings> raw;
+    const HRESULT result = view_->get_Settings(&raw);
+    if (SUCCEEDED(result) && raw) settings = std::make_unique<Settings>(std::move(raw));
+    return result;
+  }
+
+  // Registration tokens are not kept: no handler is ever removed.
+  BrowserResult AddProcessFailed(BrowserEvent<ProcessFailedArgs> handler) override {
+    EventRegistrationToken token;
+    return view_->add_ProcessFailed(
+        MakeCallback<ICoreWebView2ProcessFailedEventHandler, ICoreWebView2*,
+                     ICoreWebView2ProcessFailedEventArgs*>(
+            [handler](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+              FailedArgs adapted(args);
+              handler(adapted);
+              return S_OK;
+            })
+            .Get(),
+        &token);
+  }
+  BrowserResult AddWebMessageReceived(BrowserEvent<WebMessageReceivedArgs> handler) override {
+    EventRegistrationToken token;
+    return view_->add_WebMessageReceived(
+        MakeCallback<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*,
+                     ICoreWebView2WebMessageReceivedEventArgs*>(
+            [handler](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+              WebMessageArgs adapted(args);
+              handler(adapted);
+              return S_OK;
+            })
+            .Get(),
+        &token);
+  }
+  BrowserResult AddNavigationStarting(BrowserEvent<NavigationStartingArgs> handler) override {
+    EventRegistrationToken token;
+    return view_->add_NavigationStarting(NavigationHandler(std::move(handler)).Get(), &token);
+  }
+  BrowserResult AddFrameNavigationStarting(BrowserEvent<NavigationStartingArgs> handler) override {
+    EventRegistrationToken token;
+    return view_->add_FrameNavigationStarting(NavigationHandler(std::move(handler)).Get(), &token);
+  }
+  BrowserResult AddNewWindowRequested(BrowserEvent<NewWindowRequestedArgs> handler) override {
+    EventRegistrationToken token;
+    return view_->add_NewWindowRequested(
+        MakeCallback<ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2*,
+                     ICoreWebView2NewWindowRequestedEventArgs*>(
+            [handler](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+              NewWindowArgs adapted(args);
+              handler(adapted);
+              return S_OK;
+            })
+            .Get(),
+        &token);
+  }
+  BrowserResult AddPermissionRequested(BrowserEvent<PermissionRequestedArgs> handler) override {
+    EventRegistrationToken token;
+    return view_->add_PermissionRequested(
+        MakeCallback<ICoreWebView2PermissionRequestedEventHandler, ICoreWebView2*,
+                     ICoreWebView2PermissionRequestedEventArgs*>(
+            [handler](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
+              PermissionArgs adapted(args);
+              handler(adapted);
+              return S_OK;
+            })
+            .Get(),
+        &token);
+  }
+  std::optional<BrowserResult> AddDownloadStarting(
+      BrowserEvent<DownloadStartingArgs> handler) override {
+    ComPtr<ICoreWebView2_4> view4;
+    if (FAILED(view_.As(&view4))) return std::nullopt;
+    EventRegistrationToken token;
+    return view4->add_DownloadStarting(
+        MakeCallback<ICoreWebView2DownloadStartingEventHandler, ICoreWebView2*,
+                     ICoreWebView2DownloadStartingEventArgs*>(
+            [handler](ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
+              DownloadArgs adapted(args);
+              handler(adapted);
+              return S_OK;
+            })
+            .Get(),
+        &token);
+  }
+  BrowserResult AddNavigationCompleted(BrowserEvent<NavigationCompletedArgs> handler) override {
+    EventRegistrationToken token;
+    return view_->add_NavigationCompleted(
+        MakeCallback<ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2*,
+                     ICoreWebView2NavigationCompletedEventArgs*>(
+            [handler](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
+              CompletedArgs adapted(args);
+              handler(adapted);
+              return S_OK;
+            })
+            .Get(),
+        &token);
+  }
+  BrowserResult AddWebResourceRequested(WebResourceRequestedHandler handler) override {
+    EventRegistrationToken token;
+    return view_->add_WebResourceRequested(
+        MakeCallback<ICoreWebView2WebResourceRequestedEventHandler, ICoreWebView2*,
+                     ICoreWebView2WebResourceRequestedEventArgs*>(
+            [handler](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
+              ResourceArgs adapted(args);
+              return static_cast<HRESULT>(handler(adapted));
+            })
+            .Get(),
+        &token);
+  }
+  BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view hostName,
+                                                  const std::filesystem::path& folder,
+                                                  int accessKind) override {
+    ComPtr<ICoreWebView2_3> view3;
+    if (FAILED(view_.As(&view3))) return E_NOINTERFACE;
+    return view3->SetVirtualHostNameToFolderMapping(
+        Terminated(hostName).c_str(), folder.c_str(),
+        static_cast<COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND>(accessKind));
+  }
+  BrowserResult AddWebResourceRequestedFilter(std::u16string_view uri, int context) override {
+    return view_->AddWebResourceRequestedFilter(
+        Terminated(uri).c_str(), static_cast<COREWEBVIEW2_WEB_RESOURCE_CONTEXT>(context));
+  }
+  BrowserResult Navigate(std::u16string_view uri) override {
+    return view_->Navigate(Terminated(uri).c_str());
+  }
+
+ private:
+  static ComPtr<ICoreWebView2NavigationStartingEventHandler> NavigationHandler(
+      BrowserEvent<NavigationStartingArgs> handler) {
+    return MakeCallback<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*,
+                        ICoreWebView2NavigationStartingEventArgs*>(
+        [handler](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+          NavigationArgs adapted(args);
+          handler(adapted);
+          return S_OK;
+        });
+  }
+
+  ComPtr<ICoreWebView2> view_;
+};
+
+class Controller final : public BrowserController {
+ public:
+  explicit Controller(ComPtr<ICoreWebView2Controller> controller)
+      : controller_(std::move(controller)) {}
+  BrowserResult SetBounds(const Bounds& b) override {
+    return controller_->put_Bounds(RECT{b.left, b.top, b.right, b.bottom});
+  }
+  BrowserResult SetVisible(bool visible) override { return controller_->put_IsVisible(visible); }
+  bool SetDefaultBackgroundColor(const Color& c) override {
+    ComPtr<ICoreWebView2Controller2> controller2;
+    if (FAILED(controller_.As(&controller2))) return false;
+    controller2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{c.alpha, c.red, c.green, c.blue});
+    return true;
+  }
+  void Close() override { controller_->Close(); }
+  BrowserResult GetView(std::unique_ptr<BrowserView>& view) override {
+    ComPtr<ICoreWebView2> raw;
+    const HRESULT result = controller_->get_CoreWebView2(&raw);
+    if (SUCCEEDED(result) && raw) view = std::make_unique<View>(std::move(raw));
+    return result;
+  }
+
+ private:
+  ComPtr<ICoreWebView2Controller> controller_;
+};
+
+class Environment final : public BrowserEnvironment {
+ public:
+  explicit Environment(ComPtr<ICoreWebView2Environment> environment)
+      : environment_(std::move(environment)) {}
+
+  BrowserResult CreateController(WindowHandle parent, ControllerCompleted completed) override {
+    return environment_->CreateCoreWebView2Controller(
+        reinterpret_cast<HWND>(parent.value),
+        MakeCallback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT,
+                     ICoreWebView2Controller*>([completed](HRESULT result,
+                                                           ICoreWebView2Controller* controller) {
+          completed(result, controller == nullptr
+                                ? nullptr
+                                : std::make_unique<Controller>(
+                                      ComPtr<ICoreWebView2Controller>(controller)));
+          return S_OK;
+        }).Get());
+  }
+
+  BrowserResult CreateWebResourceResponse(std::string_view body, int status,
+                                          std::u16string_view reason, std::u16string_view headers,
+                                          std::unique_ptr<WebResourceResponse>& response) override {
+    // The stream holds its own copy of the bytes.
+    ComPtr<IStream> stream;
+    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(body.data()),
+                                    static_cast<UINT>(body.size())));
+    if (!stream) return E_OUTOFMEMORY;
+    ComPtr<ICoreWebView2WebResourceResponse> raw;
+    const HRESULT result = environment_->CreateWebResourceResponse(
+        stream.Get(), status, Terminated(reason).c_str(), Terminated(headers).c_str(), &raw);
+    if (SUCCEEDED(result) && raw) response = std::make_unique<Response>(std::move(raw));
+    return result;
+  }
+
+ private:
+  ComPtr<ICoreWebView2Environment> environment_;
+};
+
+using CreateEnvironmentFunction =
+    HRESULT(STDAPICALLTYPE*)(PCWSTR, PCWSTR, ICoreWebView2EnvironmentOptions*,
+                             ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler*);
+
+class Runtime final : public BrowserRuntime {
+ public:
+  explicit Runtime(std::filesystem::path loaderPath) : loaderPath_(std::move(loaderPath)) {}
+
+  std::unique_ptr<BrowserEnvironmentOptions> CreateOptions() override {
+    return std::make_unique<OptionsAdapter>();
+  }
+
+  BrowserResult CreateEnvironment(const std::filesystem::path& userDataFolder,
+                                  BrowserEnvironmentOptions& options,
+                                  EnvironmentCompleted completed) override {
+    const CreateEnvironmentFunction create = EntryPoint();
+    if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    return create(
+        nullptr, userDataFolder.c_str(), static_cast<OptionsAdapter&>(options).get(),
+        MakeCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT,
+                     ICoreWebView2Environment*>([completed](HRESULT result,
+                                                            ICoreWebView2Environment* environment) {
+          completed(result, environment == nullptr
+                                ? nullptr
+                                : std::make_shared<Environment>(
+                                      ComPtr<ICoreWebView2Environment>(environment)));
+          return S_OK;
+        }).Get());
+  }
+
+ private:
+  CreateEnvironmentFunction EntryPoint() {
+    if (!loader_) {
+      // By full path, and its own dependencies from the system folder only.
+      loader_.reset(
+          LoadLibraryExW(loaderPath_.c_str(), nullptr,
+                         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+      if (!loader_) return nullptr;
+    }
+    return reinterpret_cast<CreateEnvironmentFunction>(reinterpret_cast<void*>(
+        GetProcAddress(loader_.get(), "CreateCoreWebView2EnvironmentWithOptions")));
+  }
+
+  std::filesystem::path loaderPath_;
+  UniqueModule loader_;
+};
+
+}  // namespace
+
+std::unique_ptr<BrowserRuntime> CreateWebView2Runtime(std::filesystem::path loaderPath) {
+  return std::make_unique<Runtime>(std::move(loaderPath));
+}
+
+}  // namespace vardeko

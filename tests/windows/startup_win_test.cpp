@@ -1,0 +1,205 @@
+// Starts the real Vardeko.exe (under Wine, on a display) and checks how start-up ends:
+// the one start-up message box with exit code 1, and the single-instance rule.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "common/unique_resource.h"
+
+namespace vardeko {
+namespace {
+
+using UniqueHandle = UniqueResource<HANDLE, &CloseHandle>;
+using namespace std::chrono_literals;
+
+std::filesystem::path g_program;  // the program folder's Vardeko.exe, from the command line
+
+constexpr wchar_t kStartupFailureText[] = L"Vardeko 未能启动，请检查安装文件和后端地址后重试。";
+
+// A started Vardeko.exe; ended by id when the test is done with it, if still running.
+class Process {
+ public:
+  Process(const std::filesystem::path& exe, const std::map<std::wstring, std::wstring>& variables) {
+    std::wstring environment;
+    for (const auto& [name, value] : variables) environment += name + L"=" + value + L'\0';
+    environment += L'\0';
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info)) {
+      throw std::runtime_error("CreateProcessW failed");
+    }
+    process_.reset(info.hProcess);
+    CloseHandle(info.hThread);
+    id_ = info.dwProcessId;
+  }
+  ~Process() {
+    if (WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
+      TerminateProcess(process_.get(), 99);
+  }
+
+  std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout) {
+    if (WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+      return std::nullopt;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process_.get(), &code);
+    return code;
+  }
+
+  // The process's message box (dialog class #32770), once it shows one.
+  HWND WaitForMessageBox(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      struct Search {
+        DWORD id;
+        HWND found;
+      } search{id_, nullptr};
+      EnumWindows(
+          [](HWND window, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            wchar_t className[16] = {};
+            GetClassNameW(window, className, 16);
+            if (owner == s->id && std::wstring(className) == L"#32770" && IsWindowVisible(window)) {
+              s->found = window;
+              return FALSE;
+            }
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(&search));
+      if (search.found != nullptr) return search.found;
+      if (WaitForSingleObject(process_.get(), 100) == WAIT_OBJECT_0) return nullptr;
+    }
+    return nullptr;
+  }
+
+ private:
+  UniqueHandle process_;
+  DWORD id_ = 0;
+};
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+// The message text of a message box is its static control with id 0xFFFF.
+std::wstring MessageBoxText(HWND box) {
+  wchar_t text[512] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 512);
+  return text;
+}
+
+void ExpectStartupBox(HWND box) {
+  ASSERT_NE(box, nullptr) << "no message box";
+  EXPECT_EQ(WindowText(box), L"Vardeko");
+  EXPECT_EQ(MessageBoxText(box), kStartupFailureText);
+}
+
+void Dismiss(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
+
+void CopyTree(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::filesystem::create_directories(to);
+  for (const auto& entry : std::filesystem::directory_iterator(from)) {
+    const std::filesystem::path target = to / entry.path().filename();
+    if (entry.is_directory()) {
+      CopyTree(entry.path(), target);
+    } else {
+      std::filesystem::copy_file(entry.path(), target);
+    }
+  }
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  StartupTest() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    root_ = std::filesystem::path(temp) /
+            (L"vardeko-startup-" + std::to_wstring(GetCurrentProcessId()));
+    std::filesystem::remove_all(root_);
+    install_ = root_ / L"install";
+    CopyTree(g_program.parent_path(), install_);
+  }
+  ~StartupTest() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  std::map<std::wstring, std::wstring> Variables(const std::wstring& dataDirectory) {
+    return {{L"VARDEKO_DATA_DIR", (root_ / dataDirectory).wstring()},
+            {L"SystemRoot", L"C:\\windows"},
+            {L"PATH", L"C:\\windows\\system32;C:\\windows"}};
+  }
+
+  std::filesystem::path Exe() const { return install_ / L"Vardeko.exe"; }
+
+  std::filesystem::path root_;
+  std::filesystem::path install_;
+};
+
+TEST_F(StartupTest, MissingRendererPageShowsTheStartupBoxAndExitsWithOne) {
+  std::filesystem::remove(install_ / L"renderer" / L"index.html");
+  Process vardeko(Exe(), Variables(L"data"));
+  HWND box = vardeko.WaitForMessageBox(60s);
+  ExpectStartupBox(box);
+  Dismiss(box);
+  EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
+  // The data directory is created before the page files are looked for.
+  EXPECT_TRUE(std::filesystem::is_directory(root_ / L"data"));
+}
+
+TEST_F(StartupTest, InvalidDevelopmentUrlShowsTheStartupBoxAndExitsWithOne) {
+  auto variables = Variables(L"data");
+  variables[L"VARDEKO_DEV_URL"] = L"http://localhost:3000";
+  Process vardeko(Exe(), variables);
+  HWND box = vardeko.WaitForMessageBox(60s);
+  ExpectStartupBox(box);
+  Dismiss(box);
+  EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
+}
+
+TEST_F(StartupTest, OneInstancePerDataDirectory) {
+  // Without a WebView2 runtime the first start stops at its start-up box, with its
+  // window up and the data directory's mutex held: a running first instance.
+  Process first(Exe(), Variables(L"shared"));
+  HWND firstBox = first.WaitForMessageBox(60s);
+  ASSERT_NE(firstBox, nullptr);
+
+  Process second(Exe(), Variables(L"shared"));
+  EXPECT_EQ(second.WaitForExit(60s), 0u);
+
+  Process other(Exe(), Variables(L"other"));
+  HWND otherBox = other.WaitForMessageBox(60s);
+  ExpectStartupBox(otherBox);
+  Dismiss(otherBox);
+  EXPECT_EQ(other.WaitForExit(30s), 1u);
+
+  Dismiss(firstBox);
+  EXPECT_EQ(first.WaitForExit(30s), 1u);
+}
+
+}  // namespace
+}  // namespace vardeko
+
+int wmain(int argc, wchar_t** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: startup_tests PATH\\TO\\Vardeko.exe\n");
+    return 2;
+  }
+  vardeko::g_program = argv[1];
+  return RUN_ALL_TESTS();
+}
