@@ -2,17 +2,19 @@
 
 #include <utility>
 
+#include "api/service_address.h"
 #include "bridge/api_failure.h"
 
 namespace vardeko {
 
 struct ApiBridge::State {
-  std::string baseUrl;
+  ServiceAddress address;
   std::filesystem::path dataDirectory;
 };
 
 ApiBridge::ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory)
-    : state_(std::make_unique<State>(State{std::move(serviceBaseUrl), std::move(dataDirectory)})) {}
+    : state_(std::make_unique<State>(
+          State{ParseServiceAddress(serviceBaseUrl), std::move(dataDirectory)})) {}
 
 ApiBridge::~ApiBridge() = default;
 
@@ -25,7 +27,7 @@ nlohmann::json ApiBridge::Call(std::string_view method, const nlohmann::json& ar
   });
 }
 
-std::string ApiBridge::ApiUrl() const { return state_->baseUrl; }
+std::string ApiBridge::ApiUrl() const { return state_->address.baseUrl; }
 
 bool ApiBridge::IsPersistent() const { return false; }
 

@@ -58,25 +58,33 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
-bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
-  const auto* const begin = reinterpret_cast<const unsigned char*>(in.data());
-  const auto* const end = begin + in.size();
-
-  // First pass validates and counts, so the output is allocated once at its exact size.
+std::optional<std::size_t> Utf16Length(std::string_view in) {
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  const auto* const end = p + in.size();
   std::size_t units = 0;
-  for (const unsigned char* p = begin; p < end;) {
+  while (p < end) {
     const std::size_t ascii = AsciiPrefix(p, end);
     p += ascii;
     units += ascii;
     if (p == end) break;
     char32_t cp;
     const std::size_t length = DecodeSequence(p, static_cast<std::size_t>(end - p), cp);
-    if (length == 0) return false;
+    if (length == 0) return std::nullopt;
     p += length;
     units += cp >= 0x10000 ? 2 : 1;
   }
+  return units;
+}
 
-  out.resize(units);
+bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(in.data());
+  const auto* const end = begin + in.size();
+
+  // The first pass validates and counts, so the output is allocated once at its size.
+  const std::optional<std::size_t> units = Utf16Length(in);
+  if (!units) return false;
+
+  out.resize(*units);
   char16_t* o = out.data();
   for (const unsigned char* p = begin; p < end;) {
     const std::size_t ascii = AsciiPrefix(p, end);

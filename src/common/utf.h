@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,6 +10,10 @@
 // or stray bytes, overlong forms, encoded surrogates, values above U+10FFFF, and
 // unpaired surrogates. NUL and noncharacters are valid text.
 namespace vardeko::utf {
+
+// Number of UTF-16 code units the UTF-8 text converts to; nullopt when it is not valid.
+// Counts without converting.
+std::optional<std::size_t> Utf16Length(std::string_view in);
 
 // Converts into `out` (replacing its contents); false when the input is not valid.
 bool Utf8ToUtf16(std::string_view in, std::u16string& out);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace vardeko {
+
+inline constexpr std::size_t kMaxBase64Length = 16777216;
+inline constexpr std::size_t kMaxImageBytes = 12582912;
+
+// Strict RFC 4648 base64 of a JSON string: standard alphabet, "=" only as final padding,
+// zero padding bits, 4 to 16777216 characters. Raises ApiFailure (INVALID_IMAGE).
+// Decodes in one pass into a buffer reserved once at the exact size.
+std::string DecodeBase64(const nlohmann::json& value);
+
+// Standard base64 with padding and no line breaks.
+std::string EncodeBase64(std::string_view bytes);
+
+// What uploadMatch sends: the image bytes, their declared media type, and the extra
+// header lines (X-File-Name, then X-Order-Id when an order is named), each ending in
+// CR LF.
+struct ScreenshotUpload {
+  std::string body;
+  std::string contentType;
+  std::string extraHeaders;
+};
+
+// Checks the screenshot record in its fixed order and prepares the upload.
+ScreenshotUpload PrepareScreenshotUpload(const nlohmann::json& record);
+
+// The three media types accepted for screenshots, both ways.
+bool IsScreenshotMediaType(std::string_view contentType);
+
+}  // namespace vardeko
