@@ -118,11 +118,17 @@ ServiceAddress ParseServiceAddress(std::string_view url) {
   address.basePath = parts->urlPath;
   while (!address.basePath.empty() && address.basePath.back() == u'/') address.basePath.pop_back();
 
-  std::string host = ToUtf8Strict(address.host);
-  if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-  address.baseUrl = (address.secure ? "https://" : "http://") + host;
-  if (address.port != (address.secure ? 443 : 80))
-    address.baseUrl += ":" + std::to_string(address.port);
+  // GCC 12 warns falsely (-Wrestrict) on operator+ chains here; appends say the same.
+  const std::string host = ToUtf8Strict(address.host);
+  const bool bracket = host.find(':') != std::string::npos && host.front() != '[';
+  address.baseUrl = address.secure ? "https://" : "http://";
+  if (bracket) address.baseUrl += '[';
+  address.baseUrl += host;
+  if (bracket) address.baseUrl += ']';
+  if (address.port != (address.secure ? 443 : 80)) {
+    address.baseUrl += ':';
+    address.baseUrl += std::to_string(address.port);
+  }
   address.baseUrl += ToUtf8Strict(address.basePath);
   return address;
 }
