@@ -93,7 +93,7 @@ __attribute__((target("avx2"))) std::size_t DecodeAvx2(const unsigned char* in, 
   __m256i bad = _mm256_setzero_si256();
   std::size_t done = 0;
   // Eight groups per step; the 32-byte store needs 8 bytes of room past its 24.
-  while (groups - done >= 8 && outRoom >= done / 4 * 3 + 32) {
+  while (groups - done >= 8 && outRoom >= done * 3 + 32) {
     const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + done * 4));
     const __m256i high = _mm256_and_si256(_mm256_srli_epi32(text, 4), nibble);
     const __m256i low = _mm256_and_si256(text, nibble);
@@ -114,9 +114,9 @@ __attribute__((target("avx2"))) std::size_t DecodeAvx2(const unsigned char* in, 
 
 __attribute__((target("avx2"))) std::size_t EncodeAvx2(const unsigned char* in, std::size_t length,
                                                        char* out) {
-  // Each step reads 4 bytes before and 4 after its 24, so it starts at byte 4 and stops
-  // 28 bytes before the end; the caller encodes the rest.
-  if (length < 32) return 0;
+  // Each step reads 4 bytes before and 4 after its 24, so the first two groups go the
+  // scalar way and the loop stops 28 bytes before the end; the caller encodes the rest.
+  if (length < 34) return 0;
   const __m256i spread = _mm256_setr_epi8(5, 4, 6, 5, 8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14, 1,
                                           0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
   const __m256i shiftLut =
@@ -124,12 +124,13 @@ __attribute__((target("avx2"))) std::size_t EncodeAvx2(const unsigned char* in, 
                        '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0,
                        'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
                        '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
-  std::size_t done = 0;  // in bytes of input, a multiple of 3 after the scalar first group
-  // The first group goes the scalar way so the vector loads may look 4 bytes back.
-  const std::uint32_t first = std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
-  std::memcpy(out, &kEncode.pairs[(first >> 12) * 2], 2);
-  std::memcpy(out + 2, &kEncode.pairs[(first & 0xFFF) * 2], 2);
-  done = 3;
+  std::size_t done = 0;  // bytes of input encoded, a multiple of 3
+  for (; done < 6; done += 3) {
+    const std::uint32_t group =
+        std::uint32_t{in[done]} << 16 | std::uint32_t{in[done + 1]} << 8 | in[done + 2];
+    std::memcpy(out + done / 3 * 4, &kEncode.pairs[(group >> 12) * 2], 2);
+    std::memcpy(out + done / 3 * 4 + 2, &kEncode.pairs[(group & 0xFFF) * 2], 2);
+  }
   while (length - done >= 28) {
     const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + done - 4));
     const __m256i input = _mm256_shuffle_epi8(raw, spread);

@@ -176,6 +176,9 @@ TEST_F(WebHostTest, StartUpFailuresThrowBeforeTheBrowserExists) {
   bridge.browser.script.results = {{"options.arguments", kBrowserFail}};
   EXPECT_EQ(startError(), "WebView2 operation failed");
   bridge.browser.script.results = {};
+  platform.environment[u"VARDEKO_API_URL"] = u"http://ledger.example.com/api";
+  EXPECT_EQ(startError(), "远程服务地址须使用 HTTPS。");
+  platform.environment.erase(u"VARDEKO_API_URL");
   platform.environment[u"VARDEKO_DEV_URL"] = u"http://localhost:3000";
   EXPECT_EQ(startError(), "invalid development URL");
   platform.environment.erase(u"VARDEKO_DEV_URL");

@@ -171,6 +171,16 @@ TEST_F(StartupTest, InvalidDevelopmentUrlShowsTheStartupBoxAndExitsWithOne) {
   EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
 }
 
+TEST_F(StartupTest, RemoteHttpServiceAddressShowsTheStartupBoxAndExitsWithOne) {
+  auto variables = Variables(L"data");
+  variables[L"VARDEKO_API_URL"] = L"http://ledger.example.com/api";
+  Process vardeko(Exe(), variables);
+  HWND box = vardeko.WaitForMessageBox(60s);
+  ExpectStartupBox(box);
+  Dismiss(box);
+  EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
+}
+
 TEST_F(StartupTest, OneInstancePerDataDirectory) {
   // Without a WebView2 runtime the first start stops at its start-up box, with its
   // window up and the data directory's mutex held: a running first instance.

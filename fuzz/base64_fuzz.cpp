@@ -1,0 +1,18 @@
+// Decoding either fails with ApiFailure or gives bytes that encode back to the input.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "api/screenshot.h"
+#include "bridge/api_failure.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  try {
+    const std::string bytes = vardeko::DecodeBase64(nlohmann::json(text));
+    if (vardeko::EncodeBase64(bytes) != text) std::abort();
+  } catch (const vardeko::ApiFailure&) {
+  }
+  return 0;
+}
