@@ -3,18 +3,27 @@
 #include <utility>
 
 #include "api/service_address.h"
+#include "api/session_store.h"
 #include "bridge/api_failure.h"
 
 namespace vardeko {
 
 struct ApiBridge::State {
+  State(std::string_view serviceBaseUrl, const std::filesystem::path& dataDirectory,
+        SessionPlatform& sessionPlatform)
+      : address(ParseServiceAddress(serviceBaseUrl)),
+        session(sessionPlatform, address.baseUrl, dataDirectory) {}
+
   ServiceAddress address;
-  std::filesystem::path dataDirectory;
+  SessionStore session;
 };
 
 ApiBridge::ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory)
-    : state_(std::make_unique<State>(
-          State{ParseServiceAddress(serviceBaseUrl), std::move(dataDirectory)})) {}
+    : ApiBridge(std::move(serviceBaseUrl), std::move(dataDirectory), SystemSessionPlatform()) {}
+
+ApiBridge::ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory,
+                     SessionPlatform& sessionPlatform)
+    : state_(std::make_unique<State>(serviceBaseUrl, dataDirectory, sessionPlatform)) {}
 
 ApiBridge::~ApiBridge() = default;
 
@@ -29,6 +38,6 @@ nlohmann::json ApiBridge::Call(std::string_view method, const nlohmann::json& ar
 
 std::string ApiBridge::ApiUrl() const { return state_->address.baseUrl; }
 
-bool ApiBridge::IsPersistent() const { return false; }
+bool ApiBridge::IsPersistent() const { return state_->session.IsPersistent(); }
 
 }  // namespace vardeko

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/session_platform.h"
 #include "bridge/service_client.h"
 
 namespace vardeko {
@@ -15,7 +16,11 @@ namespace vardeko {
 // shared by the Host and the request workers; Call is safe to enter concurrently.
 class ApiBridge final : public ServiceClient {
  public:
+  // Validates the address (raising ApiFailure) and opens the session store on the
+  // platform's protection and files.
   ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory);
+  ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory,
+            SessionPlatform& sessionPlatform);
   ~ApiBridge() override;
   ApiBridge(const ApiBridge&) = delete;
   ApiBridge& operator=(const ApiBridge&) = delete;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace vardeko {
 
@@ -29,6 +31,42 @@ struct WipingDelete {
       delete text;
     }
   }
+};
+
+// A byte string that holds a secret (a token, a body, a header block): its buffer is
+// wiped before it is released or replaced. Move-only; copies are made on purpose.
+class SecretString {
+ public:
+  SecretString() = default;
+  explicit SecretString(std::string value) noexcept : value_(std::move(value)) {}
+  explicit SecretString(std::string_view value) : value_(value) {}
+  ~SecretString() { SecureWipe(value_); }
+
+  SecretString(SecretString&& other) noexcept : value_(std::move(other.value_)) {
+    other.value_.clear();
+  }
+  SecretString& operator=(SecretString&& other) noexcept {
+    if (this != &other) {
+      SecureWipe(value_);
+      value_ = std::move(other.value_);
+      other.value_.clear();
+    }
+    return *this;
+  }
+  SecretString(const SecretString&) = delete;
+  SecretString& operator=(const SecretString&) = delete;
+
+  SecretString Copy() const { return SecretString(std::string_view(value_)); }
+  void Wipe() noexcept { SecureWipe(value_); }
+
+  const std::string& str() const noexcept { return value_; }
+  std::string& str() noexcept { return value_; }
+  std::string_view view() const noexcept { return value_; }
+  bool empty() const noexcept { return value_.empty(); }
+  std::size_t size() const noexcept { return value_.size(); }
+
+ private:
+  std::string value_;
 };
 
 }  // namespace vardeko

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge/api_failure.h"
+#include "fakes/temp_dir.h"
 
 namespace vardeko {
 namespace {
@@ -19,13 +20,15 @@ void ExpectFailure(ApiBridge& bridge, std::string_view method, const nlohmann::j
 }
 
 TEST(ApiBridgeTest, ArgumentsMustBeAnArrayBeforeTheNameIsLookedAt) {
-  ApiBridge bridge("https://api.example.test/api", "/nonexistent");
+  testing::TempDir data;
+  ApiBridge bridge("https://api.example.test/api", data.path());
   ExpectFailure(bridge, "health", nlohmann::json::object(), failures::kInvalidInput);
   ExpectFailure(bridge, "no such method", nullptr, failures::kInvalidInput);
 }
 
 TEST(ApiBridgeTest, NamesTheTableDoesNotKnowAreInvalidMethods) {
-  ApiBridge bridge("https://api.example.test/api", "/nonexistent");
+  testing::TempDir data;
+  ApiBridge bridge("https://api.example.test/api", data.path());
   for (const char* method : {"test:window-size", "test:request-close", "Health", ""}) {
     ExpectFailure(bridge, method, nlohmann::json::array(), failures::kInvalidMethod);
   }

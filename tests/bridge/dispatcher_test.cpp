@@ -9,6 +9,7 @@
 
 #include "api/api_bridge.h"
 #include "fakes/bridge_harness.h"
+#include "fakes/temp_dir.h"
 
 namespace vardeko::testing {
 namespace {
@@ -149,7 +150,8 @@ TEST_F(DispatcherTest, FailureAfterTheIdIsKnownBecomesTheDispatcherDefault) {
 }
 
 TEST_F(DispatcherTest, TestMethodsExistOnlyWithADebugPort) {
-  auto api = std::make_shared<ApiBridge>("https://api.example.test/api", "/nonexistent");
+  TempDir data;
+  auto api = std::make_shared<ApiBridge>("https://api.example.test/api", data.path());
   bridge.host.bridge = api;
   bridge.Post(Request("s", "test:window-size", "[960,640]"));
   bridge.Post(Request("c", "test:request-close", "[]"));

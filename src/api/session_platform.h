@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/secure_wipe.h"
+
+namespace vardeko {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
+// What the session store needs of the platform: hashing, protection of the token for
+// the current user, and a few file operations (CNG, DPAPI and Win32 files on Windows;
+// libsodium and POSIX files on Linux). Safe to call from several threads.
+class SessionPlatform {
+ public:
+  virtual ~SessionPlatform() = default;
+
+  virtual std::optional<Sha256Digest> Sha256(std::string_view data) = 0;
+
+  // Protection bound to the current user and to `entropy`: a blob made with other
+  // entropy, by another user, or changed in any byte is refused. nullopt on failure.
+  virtual std::optional<SecretString> Protect(std::string_view plain, std::string_view description,
+                                              std::span<const std::uint8_t> entropy) = 0;
+  virtual std::optional<SecretString> Unprotect(std::string_view blob,
+                                                std::span<const std::uint8_t> entropy) = 0;
+
+  virtual bool CreateDirectories(const std::filesystem::path& directory) = 0;
+
+  // The whole file; nullopt when it cannot be opened or sized, is larger than
+  // `maxBytes`, or reads short. An empty file gives "".
+  virtual std::optional<std::string> ReadFile(const std::filesystem::path& path,
+                                              std::size_t maxBytes) = 0;
+
+  // Creates `temporary` exclusively, writes and flushes the bytes, closes it and moves
+  // it onto `target`, replacing it. On failure the temporary file is removed.
+  virtual bool ReplaceFile(const std::filesystem::path& target,
+                           const std::filesystem::path& temporary, std::string_view bytes) = 0;
+
+  // Errors, a missing file among them, are ignored.
+  virtual void DeleteFile(const std::filesystem::path& path) = 0;
+
+  virtual std::uint32_t ProcessId() = 0;
+};
+
+// The platform's implementation.
+SessionPlatform& SystemSessionPlatform();
+
+}  // namespace vardeko

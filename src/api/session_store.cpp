@@ -1,0 +1,107 @@
+#include "api/session_store.h"
+
+#include <atomic>
+
+#include "bridge/api_failure.h"
+
+namespace vardeko {
+namespace {
+
+constexpr std::string_view kProbeText = "Vardeko native session availability";
+
+std::atomic<std::uint32_t> g_writeCounter{0};
+
+std::string FileName(const Sha256Digest& digest) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string name = "session-native-";
+  for (std::size_t i = 0; i < 8; ++i) {
+    name += kHex[digest[i] >> 4];
+    name += kHex[digest[i] & 0x0F];
+  }
+  return name + ".bin";
+}
+
+}  // namespace
+
+bool IsValidToken(std::string_view token) {
+  if (token.empty() || token.size() > kMaxTokenBytes) return false;
+  for (const char c : token) {
+    if (c < 0x21 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+SessionStore::SessionStore(SessionPlatform& platform, std::string_view baseUrl,
+                           const std::filesystem::path& dataDirectory)
+    : platform_(platform) {
+  const std::optional<Sha256Digest> digest = platform_.Sha256(baseUrl);
+  if (!digest) Throw(failures::kSessionStoreInit);
+  entropy_ = *digest;
+  sessionFile_ = dataDirectory / FileName(entropy_);
+
+  if (!platform_.CreateDirectories(dataDirectory)) return;
+  // The probe's blob is wiped with its SecretString and never written.
+  if (!platform_.Protect(kProbeText, kSessionDescription, entropy_)) return;
+  persistent_ = true;
+
+  const std::optional<std::string> blob = platform_.ReadFile(sessionFile_, kMaxSessionFileBytes);
+  if (!blob || blob->empty()) return;  // missing, unreadable, empty or too large: left alone
+  std::optional<SecretString> token = platform_.Unprotect(*blob, entropy_);
+  if (token && IsValidToken(token->view())) {
+    token_ = std::move(*token);
+    sessionVersion_ = 1;
+    return;
+  }
+  platform_.DeleteFile(sessionFile_);
+}
+
+SessionSnapshot SessionStore::TakeSnapshot() {
+  std::lock_guard lock(mutex_);
+  return SessionSnapshot{token_.Copy(), sessionVersion_};
+}
+
+std::uint64_t SessionStore::AdvanceAuthGeneration() {
+  std::lock_guard lock(mutex_);
+  return ++authGeneration_;
+}
+
+SessionSnapshot SessionStore::BeginLogout() {
+  std::lock_guard lock(mutex_);
+  ++authGeneration_;
+  return SessionSnapshot{token_.Copy(), sessionVersion_};
+}
+
+void SessionStore::StoreToken(SecretString token, std::uint64_t generation) {
+  std::lock_guard lock(mutex_);
+  if (generation != authGeneration_) {
+    token.Wipe();
+    Throw(failures::kAuthChanged);
+  }
+  token_ = std::move(token);
+  ++sessionVersion_;
+  if (!persistent_.load()) return;
+  const std::optional<SecretString> blob =
+      platform_.Protect(token_.view(), kSessionDescription, entropy_);
+  if (!blob || !WriteSessionFile(blob->view())) {
+    // From here on the token lives in memory only, for the rest of the process.
+    persistent_.exchange(false);
+    platform_.DeleteFile(sessionFile_);
+  }
+}
+
+void SessionStore::ClearIfCurrent(const SessionSnapshot& snapshot) {
+  std::lock_guard lock(mutex_);
+  if (sessionVersion_ != snapshot.version || token_.view() != snapshot.token.view()) return;
+  token_.Wipe();
+  ++sessionVersion_;
+  platform_.DeleteFile(sessionFile_);
+}
+
+bool SessionStore::WriteSessionFile(std::string_view blob) {
+  std::filesystem::path temporary = sessionFile_;
+  temporary += ".tmp-" + std::to_string(platform_.ProcessId()) + "-" +
+               std::to_string(g_writeCounter.fetch_add(1) + 1);
+  return platform_.ReplaceFile(sessionFile_, temporary, blob);
+}
+
+}  // namespace vardeko

@@ -1,0 +1,203 @@
+#include "api/session_store.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "api/service_address.h"
+#include "api/session_platform_posix.h"
+#include "fakes/expect_failure.h"
+#include "fakes/faulty_session_platform.h"
+#include "fakes/temp_dir.h"
+
+namespace vardeko::testing {
+namespace {
+
+class SessionStoreTest : public ::testing::Test {
+ protected:
+  std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+
+  TempDir home;
+  TempDir data;
+  SodiumSessionPlatform real{home.path() / "key"};
+  FaultySessionPlatform platform{real};
+  const std::string url = ParseServiceAddress("https://api.example.com/api").baseUrl;
+};
+
+TEST_F(SessionStoreTest, FileNameComesFromTheDigestOfTheNormalisedUrl) {
+  SessionStore a(platform, ParseServiceAddress("https://API.example.com/api/").baseUrl,
+                 data.path());
+  SessionStore b(platform, url, data.path());
+  SessionStore other(platform, "https://other.example.com/api", data.path());
+  EXPECT_EQ(a.SessionFile(), b.SessionFile());
+  EXPECT_NE(a.SessionFile(), other.SessionFile());
+  // SHA-256 of "https://api.example.com/api", first 8 bytes in lower-case hex.
+  const std::optional<Sha256Digest> digest = real.Sha256(url);
+  ASSERT_TRUE(digest);
+  char expected[17];
+  for (int i = 0; i < 8; ++i) std::snprintf(expected + 2 * i, 3, "%02x", (*digest)[i]);
+  EXPECT_EQ(b.SessionFile(), data.path() / ("session-native-" + std::string(expected) + ".bin"));
+}
+
+TEST_F(SessionStoreTest, StoredTokenSurvivesARestartAndNotAnotherService) {
+  {
+    SessionStore store(platform, url, data.path());
+    EXPECT_TRUE(store.IsPersistent());
+    store.StoreToken(SecretString(std::string("tok-1")), store.AdvanceAuthGeneration());
+    EXPECT_TRUE(std::filesystem::exists(store.SessionFile()));
+    EXPECT_EQ(FileBytes(store.SessionFile()).find("tok-1"), std::string::npos);  // protected
+  }
+  SessionStore again(platform, url, data.path());
+  const SessionSnapshot snapshot = again.TakeSnapshot();
+  EXPECT_EQ(snapshot.token.str(), "tok-1");
+  EXPECT_EQ(snapshot.version, 1u);
+
+  // The same file under another service's name cannot be unprotected and is deleted.
+  SessionStore other(platform, "https://other.example.com/api", data.path());
+  std::filesystem::copy_file(again.SessionFile(), other.SessionFile());
+  SessionStore reopened(platform, "https://other.example.com/api", data.path());
+  EXPECT_TRUE(reopened.TakeSnapshot().token.empty());
+  EXPECT_FALSE(std::filesystem::exists(other.SessionFile()));
+}
+
+TEST_F(SessionStoreTest, TemperedOrForeignKeyBlobsAreRefused) {
+  std::filesystem::path file;
+  {
+    SessionStore store(platform, url, data.path());
+    store.StoreToken(SecretString(std::string("tok")), store.AdvanceAuthGeneration());
+    file = store.SessionFile();
+  }
+  std::string blob = FileBytes(file);
+  blob[blob.size() / 2] ^= 1;
+  std::ofstream(file, std::ios::binary) << blob;
+  SessionStore tampered(platform, url, data.path());
+  EXPECT_TRUE(tampered.TakeSnapshot().token.empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
+
+  {
+    SessionStore store(platform, url, data.path());
+    store.StoreToken(SecretString(std::string("tok")), store.AdvanceAuthGeneration());
+  }
+  TempDir otherHome;
+  SodiumSessionPlatform otherUser(otherHome.path() / "key");
+  SessionStore foreign(otherUser, url, data.path());
+  EXPECT_TRUE(foreign.TakeSnapshot().token.empty());
+}
+
+TEST_F(SessionStoreTest, FileSizeRulesOnReading) {
+  std::filesystem::path file;
+  {
+    SessionStore store(platform, url, data.path());
+    file = store.SessionFile();
+  }
+  for (const std::size_t size : {std::size_t{0}, std::size_t{65537}}) {
+    std::ofstream(file, std::ios::binary) << std::string(size, 'x');
+    SessionStore store(platform, url, data.path());
+    EXPECT_TRUE(store.TakeSnapshot().token.empty());
+    EXPECT_TRUE(std::filesystem::exists(file)) << size;  // left in place
+  }
+  // 65536 bytes are read (and, not being a valid blob, deleted).
+  std::ofstream(file, std::ios::binary) << std::string(65536, 'x');
+  SessionStore store(platform, url, data.path());
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(SessionStoreTest, TokensBreakingTheRuleAreDeletedAtStart) {
+  for (const std::string& bad :
+       {std::string("has space"), std::string("ctl\x01"), std::string(16385, 't')}) {
+    std::filesystem::path file;
+    {
+      SessionStore store(platform, url, data.path());
+      store.StoreToken(SecretString(bad), store.AdvanceAuthGeneration());
+      file = store.SessionFile();
+    }
+    ASSERT_TRUE(std::filesystem::exists(file));
+    SessionStore store(platform, url, data.path());
+    EXPECT_TRUE(store.TakeSnapshot().token.empty());
+    EXPECT_FALSE(std::filesystem::exists(file));
+  }
+  EXPECT_TRUE(IsValidToken(std::string(16384, '~')));
+  EXPECT_FALSE(IsValidToken(""));
+}
+
+TEST_F(SessionStoreTest, LaterLoginOrLogoutWins) {
+  SessionStore store(platform, url, data.path());
+  const std::uint64_t first = store.AdvanceAuthGeneration();
+  const std::uint64_t second = store.AdvanceAuthGeneration();
+  store.StoreToken(SecretString(std::string("second")), second);
+  EXPECT_EQ(FailureOf([&] { store.StoreToken(SecretString(std::string("first")), first); }),
+            Text(failures::kAuthChanged));
+  EXPECT_EQ(store.TakeSnapshot().token.str(), "second");
+
+  const std::uint64_t login = store.AdvanceAuthGeneration();
+  const SessionSnapshot logout = store.BeginLogout();
+  EXPECT_EQ(FailureOf([&] { store.StoreToken(SecretString(std::string("late")), login); }),
+            Text(failures::kAuthChanged));
+  store.ClearIfCurrent(logout);
+  EXPECT_TRUE(store.TakeSnapshot().token.empty());
+}
+
+TEST_F(SessionStoreTest, ClearOnlyTheSessionTheSnapshotSaw) {
+  SessionStore store(platform, url, data.path());
+  store.StoreToken(SecretString(std::string("old")), store.AdvanceAuthGeneration());
+  const SessionSnapshot old = store.TakeSnapshot();
+  store.StoreToken(SecretString(std::string("new")), store.AdvanceAuthGeneration());
+  store.ClearIfCurrent(old);  // a 401 to a request made with the old token
+  EXPECT_EQ(store.TakeSnapshot().token.str(), "new");
+
+  const SessionSnapshot current = store.TakeSnapshot();
+  store.ClearIfCurrent(current);
+  const SessionSnapshot after = store.TakeSnapshot();
+  EXPECT_TRUE(after.token.empty());
+  EXPECT_EQ(after.version, current.version + 1);
+  EXPECT_FALSE(std::filesystem::exists(store.SessionFile()));
+}
+
+TEST_F(SessionStoreTest, LogoutWhileLoggedOutStillDeletesTheFile) {
+  SessionStore store(platform, url, data.path());
+  std::ofstream(store.SessionFile()) << "stale";
+  const SessionSnapshot snapshot = store.BeginLogout();
+  store.ClearIfCurrent(snapshot);
+  EXPECT_FALSE(std::filesystem::exists(store.SessionFile()));
+  EXPECT_EQ(store.TakeSnapshot().version, snapshot.version + 1);
+}
+
+TEST_F(SessionStoreTest, FailingWriteMakesTheStoreMemoryOnlyWithTheTokenKept) {
+  SessionStore store(platform, url, data.path());
+  platform.failWrite = true;
+  store.StoreToken(SecretString(std::string("kept")), store.AdvanceAuthGeneration());
+  EXPECT_FALSE(store.IsPersistent());
+  EXPECT_EQ(store.TakeSnapshot().token.str(), "kept");
+  EXPECT_FALSE(std::filesystem::exists(store.SessionFile()));
+  platform.failWrite = false;
+  store.StoreToken(SecretString(std::string("again")), store.AdvanceAuthGeneration());
+  EXPECT_FALSE(std::filesystem::exists(store.SessionFile()));  // never written again
+  ASSERT_EQ(platform.temporaries.size(), 1u);
+  EXPECT_EQ(platform.temporaries[0].rfind(store.SessionFile().filename().string() + ".tmp-" +
+                                              std::to_string(real.ProcessId()) + "-",
+                                          0),
+            0u);
+}
+
+TEST_F(SessionStoreTest, UnavailableProtectionOrFolderMeansMemoryOnly) {
+  platform.failProtect = true;
+  SessionStore noProtection(platform, url, data.path());
+  EXPECT_FALSE(noProtection.IsPersistent());
+  noProtection.StoreToken(SecretString(std::string("t")), noProtection.AdvanceAuthGeneration());
+  EXPECT_EQ(noProtection.TakeSnapshot().token.str(), "t");
+  platform.failProtect = false;
+
+  std::ofstream(data.path() / "file") << "x";
+  SessionStore noFolder(platform, url, data.path() / "file" / "sub");
+  EXPECT_FALSE(noFolder.IsPersistent());
+
+  platform.failHash = true;
+  EXPECT_EQ(FailureOf([&] { SessionStore(platform, url, data.path()); }),
+            Text(failures::kSessionStoreInit));
+}
+
+}  // namespace
+}  // namespace vardeko::testing
