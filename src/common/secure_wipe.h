@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -57,6 +58,18 @@ class SecretString {
   SecretString& operator=(const SecretString&) = delete;
 
   SecretString Copy() const { return SecretString(std::string_view(value_)); }
+
+  // Appends; when the buffer must grow, the old one is wiped before it is released.
+  void Append(std::string_view more) {
+    if (value_.size() + more.size() > value_.capacity()) {
+      std::string bigger;
+      bigger.reserve(std::max(value_.capacity() * 2, value_.size() + more.size()));
+      bigger = value_;
+      SecureWipe(value_);
+      value_ = std::move(bigger);
+    }
+    value_ += more;
+  }
   void Wipe() noexcept { SecureWipe(value_); }
 
   const std::string& str() const noexcept { return value_; }

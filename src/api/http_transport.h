@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "api/http_engine.h"
+#include "api/service_address.h"
+#include "api/session_store.h"
+#include "bridge/api_failure.h"
+#include "common/secure_wipe.h"
+
+namespace vardeko {
+
+inline constexpr std::uint64_t kJsonReplyCap = 33554432;
+inline constexpr std::uint32_t kReadChunkBytes = 32768;
+inline constexpr std::size_t kMaxContentTypeBytes = 8192;
+
+// One successful exchange: a status from 200 to 299, the reply's Content-Type (empty
+// when absent) and the body, wiped when the response goes.
+struct HttpResponse {
+  std::uint32_t status = 0;
+  std::string contentType;
+  SecretString body;
+};
+
+struct RawRequest {
+  std::u16string_view verb;
+  std::string_view path;  // starts with "/", may carry a query
+  std::string_view body;
+  std::string_view contentType;   // empty: no Content-Type header
+  std::string_view extraHeaders;  // complete lines, each ending in CR LF
+  bool authenticated = false;
+  std::int32_t timeoutMs = 15000;
+  std::uint64_t cap = kJsonReplyCap;
+  const SessionSnapshot* snapshot = nullptr;  // sent instead of the stored token
+};
+
+// Performs exactly one exchange per call and turns every outcome into a result or an
+// ApiFailure. Safe to use from many worker threads at once: each exchange has its own
+// engine request and state; the session store's lock is held only for its own steps.
+class HttpTransport {
+ public:
+  HttpTransport(const ServiceAddress& address, SessionStore& session, HttpEngine& engine)
+      : address_(address), session_(session), engine_(engine) {}
+
+  HttpResponse Raw(const RawRequest& request);
+
+  // Sends `body` (when given) as compact JSON and decodes the reply: null for 204, else
+  // the reply as one strict JSON text (INVALID_RESPONSE when it is not).
+  nlohmann::json Json(std::u16string_view verb, std::string_view path, const nlohmann::json* body,
+                      bool authenticated, std::int32_t timeoutMs,
+                      const SessionSnapshot* snapshot = nullptr);
+
+ private:
+  const ServiceAddress& address_;
+  SessionStore& session_;
+  HttpEngine& engine_;
+};
+
+// The failure a non-2xx, non-3xx reply becomes: API_ERROR with the default message,
+// unless the body is {"error": {...}} with a string "code" and/or "message".
+ApiFailure DecodeErrorBody(std::string_view body);
+
+}  // namespace vardeko

@@ -1,0 +1,191 @@
+#include "api/http_transport.h"
+
+#include <gtest/gtest.h>
+
+#include "api/session_platform_posix.h"
+#include "fakes/expect_failure.h"
+#include "fakes/fake_http_engine.h"
+#include "fakes/temp_dir.h"
+
+namespace vardeko::testing {
+namespace {
+
+using nlohmann::json;
+
+class HttpTransportTest : public ::testing::TestWithParam<bool> {
+ protected:
+  HttpTransportTest() { engine.fromOtherThread = GetParam(); }
+
+  void LogIn(const std::string& token) {
+    session.StoreToken(SecretString(token), session.AdvanceAuthGeneration());
+  }
+
+  json Get(const std::string& path, bool authenticated = true) {
+    return transport.Json(u"GET", path, nullptr, authenticated, 15000);
+  }
+
+  TempDir home;
+  TempDir data;
+  SodiumSessionPlatform platform{home.path() / "key"};
+  ServiceAddress address = ParseServiceAddress("https://api.example.com/v1/");
+  SessionStore session{platform, address.baseUrl, data.path()};
+  FakeHttpEngine engine;
+  HttpTransport transport{address, session, engine};
+};
+
+TEST_P(HttpTransportTest, NoTokenMeansUnauthorizedWithNothingOpened) {
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kUnauthorized));
+  EXPECT_EQ(engine.opened, 0);
+}
+
+TEST_P(HttpTransportTest, HeaderBlockAndTargetAreByteExact) {
+  LogIn("tok-123");
+  engine.reply.body = R"({"ok":1})";
+  const json body = {{"title", "代练"}, {"a", 1}};
+  EXPECT_EQ(transport.Json(u"POST", "/orders?boss_id=x%20y", &body, true, 15000),
+            json({{"ok", 1}}));
+  ASSERT_EQ(engine.seen.size(), 1u);
+  const auto& seen = engine.seen[0];
+  EXPECT_EQ(seen.headers,
+            "Accept: application/json\r\nAuthorization: Bearer tok-123\r\nContent-Type: "
+            "application/json\r\n");
+  EXPECT_EQ(seen.body, R"({"a":1,"title":"代练"})");
+  EXPECT_EQ(seen.target.objectName, u"/v1/orders?boss_id=x%20y");
+  EXPECT_EQ(seen.target.host, u"api.example.com");
+  EXPECT_EQ(seen.target.port, 443);
+  EXPECT_TRUE(seen.target.secure);
+  EXPECT_EQ(seen.target.verb, u"POST");
+  EXPECT_EQ(seen.target.timeoutMs, 15000);
+}
+
+TEST_P(HttpTransportTest, UnauthenticatedRequestsCarryNoTokenAndExtraLinesComeLast) {
+  LogIn("tok");
+  engine.reply.body = "{}";
+  RawRequest request;
+  request.verb = u"POST";
+  request.path = "/matches";
+  request.body = "PNG";
+  request.contentType = "image/png";
+  request.extraHeaders = "X-File-Name: a.png\r\nX-Order-Id: 1\r\n";
+  transport.Raw(request);
+  EXPECT_EQ(engine.seen[0].headers,
+            "Accept: application/json\r\nContent-Type: image/png\r\nX-File-Name: "
+            "a.png\r\nX-Order-Id: 1\r\n");
+  EXPECT_EQ(engine.seen[0].body, "PNG");
+}
+
+TEST_P(HttpTransportTest, RedirectFailsWithoutReadingTheBody) {
+  LogIn("tok");
+  engine.reply.status = 302;
+  engine.reply.body = "moved";
+  engine.failOn = kNotifyDataAvailable;  // the body must not be asked for
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kRedirect));
+  engine.reply.status = 304;
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kRedirect));
+}
+
+TEST_P(HttpTransportTest, CapIsExactAtBothChecks) {
+  LogIn("tok");
+  RawRequest request;
+  request.verb = u"GET";
+  request.path = "/matches/x/image";
+  request.authenticated = true;
+  request.cap = 70000;
+  engine.reply.body = std::string(70000, 'i');
+  EXPECT_EQ(transport.Raw(request).body.size(), 70000u);
+  engine.reply.body += 'i';
+  EXPECT_EQ(FailureOf([&] { transport.Raw(request); }), Text(failures::kResponseTooLarge));
+  // Announced small, read large: the read check catches it.
+  engine.reply.chunk = 1000;
+  request.cap = 999;
+  engine.reply.body = std::string(999, 'i');
+  EXPECT_EQ(transport.Raw(request).body.size(), 999u);
+}
+
+TEST_P(HttpTransportTest, ErrorBodiesAndStatuses) {
+  LogIn("tok");
+  const struct {
+    std::uint32_t status;
+    std::string body;
+    std::string expected;
+  } cases[] = {
+      {409, R"({"error":{"code":"ORDER_LOCKED","message":"订单已锁定"}})",
+       "ORDER_LOCKED 订单已锁定"},
+      {400, R"({"error":{"code":"BAD"}})", "BAD 服务请求失败，请稍后重试。"},
+      {400, R"({"error":{"code":7,"message":"m"}})", "API_ERROR m"},
+      {500, "<html>oops</html>", Text(failures::kApiError)},
+      {500, R"({"error":"text"})", Text(failures::kApiError)},
+      {500, R"({"error":{"code":"X"}} trailing)", Text(failures::kApiError)},
+      {199, "", Text(failures::kApiError)},
+  };
+  for (const auto& c : cases) {
+    engine.reply.status = c.status;
+    engine.reply.body = c.body;
+    EXPECT_EQ(FailureOf([&] { Get("/me"); }), c.expected) << c.body;
+  }
+}
+
+TEST_P(HttpTransportTest, EmptyBodyIsNotJsonButNoContentIsNull) {
+  LogIn("tok");
+  engine.reply.body = "";
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kInvalidResponse));
+  engine.reply.status = 204;
+  engine.reply.body = "ignored";
+  EXPECT_EQ(Get("/me"), json());
+  engine.reply.status = 200;
+  engine.reply.body = "[1] [2]";
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kInvalidResponse));
+}
+
+TEST_P(HttpTransportTest, A401ClearsOnlyTheSessionItWasSentWith) {
+  LogIn("old");
+  const SessionSnapshot old = session.TakeSnapshot();
+  LogIn("new");
+  engine.reply.status = 401;
+  EXPECT_EQ(FailureOf([&] { transport.Json(u"GET", "/me", nullptr, true, 15000, &old); }),
+            Text(failures::kApiError));
+  EXPECT_EQ(session.TakeSnapshot().token.str(), "new");
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kApiError));
+  EXPECT_TRUE(session.TakeSnapshot().token.empty());
+  // Unauthenticated requests never clear it.
+  LogIn("again");
+  EXPECT_EQ(FailureOf([&] { Get("/health", false); }), Text(failures::kApiError));
+  EXPECT_EQ(session.TakeSnapshot().token.str(), "again");
+}
+
+TEST_P(HttpTransportTest, EngineErrorsMapToTimeoutOrNetworkError) {
+  LogIn("tok");
+  engine.openError = 12007;
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kNetworkError));
+  engine.openError = 0;
+  engine.failOn = kNotifySendComplete;
+  engine.failWith = 12002;
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kTimeout));
+  engine.failOn = kNotifyReadComplete;
+  engine.failWith = 12030;
+  engine.reply.body = "{}";
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kNetworkError));
+}
+
+TEST_P(HttpTransportTest, DeadlineEndsAHangingBodyAndTheStateOutlivesTheCaller) {
+  LogIn("tok");
+  engine.reply.body = std::string(100000, 'x');
+  engine.reply.chunk = 40000;
+  engine.neverDeliver = kNotifyReadComplete;
+  engine.deferClosing = true;
+  EXPECT_EQ(FailureOf([&] { transport.Json(u"GET", "/me", nullptr, true, 50); }),
+            Text(failures::kTimeout));
+  EXPECT_EQ(engine.closed, 1);
+  // The read completes after the caller left, then the handle closes: AddressSanitizer
+  // sees any use of a freed exchange here.
+  engine.FinishClosing();
+  engine.JoinThreads();
+}
+
+INSTANTIATE_TEST_SUITE_P(Delivery, HttpTransportTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& delivery) {
+                           return delivery.param ? "OtherThread" : "Inline";
+                         });
+
+}  // namespace
+}  // namespace vardeko::testing
