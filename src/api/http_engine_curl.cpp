@@ -1,0 +1,376 @@
+// The Linux engine: libcurl (HTTP/1.1, the system's certificate store, no redirects, no
+// cookies, no authentication schemes) driven from a thread of its own per request,
+// delivering the same notifications in the same order as WinHTTP.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "api/http_engine.h"
+#include "common/secure_wipe.h"
+#include "common/utf.h"
+
+namespace vardeko {
+namespace {
+
+constexpr std::size_t kBufferAhead = 1 << 20;  // body bytes curl may read ahead of us
+
+std::uint32_t ErrorNumber(CURLcode code) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return kErrorTimeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return kErrorNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return kErrorCannotConnect;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+      return kErrorSecureFailure;
+    default:
+      return kErrorConnectionError;
+  }
+}
+
+std::string Narrow(std::u16string_view text) {
+  std::string narrow;
+  utf::Utf16ToUtf8(text, narrow);
+  return narrow;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    const char a = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+    if (a != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Everything the transfer thread and the caller share. The thread holds it until the
+// transfer ends; then it reports the request closed.
+struct Transfer {
+  std::mutex mutex;
+  std::condition_variable changed;
+  HttpNotificationSink* sink = nullptr;
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  SecretString headerText;  // the lines curl sends, token included
+  std::string url;
+  std::string verb;
+  std::int32_t timeoutMs = 0;
+  std::string body;  // the request body curl sends from
+
+  // Results, under the mutex.
+  bool sendReported = false;
+  bool headersDone = false;
+  bool finished = false;
+  bool closed = false;  // the caller closed the request
+  std::uint32_t error = 0;
+  std::uint32_t status = 0;
+  std::optional<std::string> contentType;
+  std::string buffered;  // body bytes not yet read
+  std::size_t bufferedOffset = 0;
+
+  // Steps the caller started and that wait for the transfer.
+  bool wantHeaders = false;
+  bool wantData = false;
+  unsigned char* readInto = nullptr;
+  std::uint32_t readSize = 0;
+
+  ~Transfer() {
+    curl_slist_free_all(headerList);
+    if (easy != nullptr) curl_easy_cleanup(easy);
+    SecureWipe(body);
+    SecureWipe(buffered);
+  }
+
+  std::size_t Buffered() const { return buffered.size() - bufferedOffset; }
+};
+
+using Notification = std::pair<std::uint32_t, std::uint32_t>;
+
+// Works out which started steps can now complete; called with the mutex held. The
+// notifications are delivered after unlocking.
+void Settle(Transfer& t, std::vector<Notification>& out) {
+  if (t.wantHeaders && (t.headersDone || t.error != 0)) {
+    t.wantHeaders = false;
+    out.emplace_back(t.error != 0 ? kNotifyRequestError : kNotifyHeadersAvailable, t.error);
+  }
+  if (t.wantData && (t.Buffered() > 0 || t.finished)) {
+    t.wantData = false;
+    if (t.Buffered() == 0 && t.error != 0) {
+      out.emplace_back(kNotifyRequestError, t.error);
+    } else {
+      out.emplace_back(kNotifyDataAvailable,
+                       static_cast<std::uint32_t>(std::min<std::size_t>(t.Buffered(), UINT32_MAX)));
+    }
+  }
+  if (t.readInto != nullptr && (t.Buffered() > 0 || t.finished)) {
+    if (t.Buffered() == 0 && t.error != 0) {
+      out.emplace_back(kNotifyRequestError, t.error);
+    } else {
+      const std::size_t count = std::min<std::size_t>(t.readSize, t.Buffered());
+      std::memcpy(t.readInto, t.buffered.data() + t.bufferedOffset, count);
+      t.bufferedOffset += count;
+      if (t.bufferedOffset == t.buffered.size()) {
+        SecureWipe(t.buffered);
+        t.bufferedOffset = 0;
+      }
+      out.emplace_back(kNotifyReadComplete, static_cast<std::uint32_t>(count));
+    }
+    t.readInto = nullptr;
+    t.changed.notify_all();  // room for curl to write again
+  }
+}
+
+void Deliver(Transfer& t, const std::vector<Notification>& notifications) {
+  for (const auto& [notification, value] : notifications)
+    t.sink->OnNotification(notification, value);
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* context) {
+  auto& t = *static_cast<Transfer*>(context);
+  const std::string_view line(data, size * count);
+  std::vector<Notification> out;
+  {
+    std::lock_guard lock(t.mutex);
+    if (t.closed) return 0;
+    if (!t.sendReported) {
+      t.sendReported = true;
+      out.emplace_back(kNotifySendComplete, 0);
+    }
+    if (StartsWithIgnoringCase(line, "http/")) {
+      // A new status line (also after an interim 1xx reply) starts a new header block.
+      const std::size_t space = line.find(' ');
+      t.status = space == std::string_view::npos
+                     ? 0
+                     : static_cast<std::uint32_t>(std::atoi(line.data() + space + 1));
+      t.contentType.reset();
+    } else if (StartsWithIgnoringCase(line, "content-type:")) {
+      std::string_view value = line.substr(13);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+      while (!value.empty() &&
+             (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
+        value.remove_suffix(1);
+      t.contentType = std::string(value);
+    } else if ((line == "\r\n" || line == "\n") && t.status >= 200) {
+      t.headersDone = true;
+    }
+    Settle(t, out);
+  }
+  Deliver(t, out);
+  return size * count;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* context) {
+  auto& t = *static_cast<Transfer*>(context);
+  std::vector<Notification> out;
+  {
+    std::unique_lock lock(t.mutex);
+    t.changed.wait(lock, [&] { return t.closed || t.Buffered() < kBufferAhead; });
+    if (t.closed) return 0;  // ends the transfer
+    t.buffered.append(data, size * count);
+    Settle(t, out);
+  }
+  Deliver(t, out);
+  return size * count;
+}
+
+int OnProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& t = *static_cast<Transfer*>(context);
+  std::lock_guard lock(t.mutex);
+  return t.closed ? 1 : 0;
+}
+
+void RunTransfer(std::shared_ptr<Transfer> t) {
+  const CURLcode code = curl_easy_perform(t->easy);
+  std::vector<Notification> out;
+  HttpNotificationSink* sink = nullptr;
+  {
+    std::lock_guard lock(t->mutex);
+    t->finished = true;
+    if (code != CURLE_OK && !t->closed) {
+      t->error = ErrorNumber(code);
+      if (!t->sendReported) {
+        t->sendReported = true;
+        out.emplace_back(kNotifyRequestError, t->error);
+      }
+    }
+    if (!t->closed) Settle(*t, out);
+    sink = t->sink;
+  }
+  if (sink != nullptr) {
+    Deliver(*t, out);
+  }
+  // Nothing follows closing: wait until the caller has closed the request.
+  {
+    std::unique_lock lock(t->mutex);
+    t->changed.wait(lock, [&] { return t->closed; });
+  }
+  if (sink != nullptr) sink->OnNotification(kNotifyHandleClosing, 0);
+}
+
+class CurlRequest final : public HttpRequest {
+ public:
+  explicit CurlRequest(std::shared_ptr<Transfer> transfer) : t_(std::move(transfer)) {}
+
+  ~CurlRequest() override {
+    {
+      std::lock_guard lock(t_->mutex);
+      t_->closed = true;
+    }
+    t_->changed.notify_all();
+    if (thread_.joinable()) {
+      thread_.detach();  // it reports closing when the transfer has stopped
+    } else if (t_->sink != nullptr) {
+      t_->sink->OnNotification(kNotifyHandleClosing, 0);
+    }
+  }
+
+  std::uint32_t SetSink(HttpNotificationSink* sink) override {
+    t_->sink = sink;
+    return 0;
+  }
+
+  std::uint32_t Send(std::u16string_view headers, std::string_view body) override {
+    Transfer& t = *t_;
+    t.headerText = SecretString(Narrow(headers));
+    std::string_view rest = t.headerText.view();
+    bool hasContentType = false;
+    while (!rest.empty()) {
+      const std::size_t end = rest.find("\r\n");
+      const std::string_view line = rest.substr(0, end);
+      if (!line.empty()) {
+        hasContentType = hasContentType || StartsWithIgnoringCase(line, "content-type:");
+        t.headerList = curl_slist_append(t.headerList, std::string(line).c_str());
+      }
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 2);
+    }
+    // No headers of curl's own making: no form content type, no 100-continue.
+    if (!hasContentType) t.headerList = curl_slist_append(t.headerList, "Content-Type:");
+    t.headerList = curl_slist_append(t.headerList, "Expect:");
+    t.body = std::string(body);
+
+    CURL* easy = t.easy;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList);
+    if (t.verb == "GET") {
+      curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else {
+      curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, t.verb.c_str());
+      if (!t.body.empty() || t.verb == "POST" || t.verb == "PATCH") {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t.body.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
+      }
+    }
+    try {
+      thread_ = std::thread(RunTransfer, t_);
+    } catch (...) {
+      return kErrorInternal;
+    }
+    return 0;
+  }
+
+  std::uint32_t ReceiveResponse() override {
+    return Start([](Transfer& t) { t.wantHeaders = true; });
+  }
+
+  std::uint32_t QueryStatus(std::uint32_t& status) override {
+    std::lock_guard lock(t_->mutex);
+    status = t_->status;
+    return 0;
+  }
+
+  std::optional<std::u16string> QueryContentType(std::size_t maxBytes) override {
+    std::lock_guard lock(t_->mutex);
+    if (!t_->contentType) return std::nullopt;
+    std::u16string wide;
+    if (!utf::Utf8ToUtf16(*t_->contentType, wide)) return std::nullopt;
+    if ((wide.size() + 1) * 2 > maxBytes) return std::nullopt;
+    return wide;
+  }
+
+  std::uint32_t QueryDataAvailable() override {
+    return Start([](Transfer& t) { t.wantData = true; });
+  }
+
+  std::uint32_t Read(unsigned char* buffer, std::uint32_t size) override {
+    return Start([&](Transfer& t) {
+      t.readInto = buffer;
+      t.readSize = size;
+    });
+  }
+
+ private:
+  // Records a started step and, when the transfer already allows it, completes it at
+  // once on this thread, as WinHTTP may.
+  template <class Mark>
+  std::uint32_t Start(Mark mark) {
+    std::vector<Notification> out;
+    {
+      std::lock_guard lock(t_->mutex);
+      mark(*t_);
+      Settle(*t_, out);
+    }
+    Deliver(*t_, out);
+    return 0;
+  }
+
+  std::shared_ptr<Transfer> t_;
+  std::thread thread_;
+};
+
+class CurlEngine final : public HttpEngine {
+ public:
+  CurlEngine() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+  std::uint32_t Open(const HttpTarget& target, std::unique_ptr<HttpRequest>& request) override {
+    auto t = std::make_shared<Transfer>();
+    t->easy = curl_easy_init();
+    if (t->easy == nullptr) return kErrorInternal;
+    t->verb = Narrow(target.verb);
+    t->url = (target.secure ? "https://" : "http://") + Narrow(target.host) + ":" +
+             std::to_string(target.port) + Narrow(target.objectName);
+    t->timeoutMs = target.timeoutMs;
+    CURL* easy = t->easy;
+    curl_easy_setopt(easy, CURLOPT_URL, t->url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Vardeko/Native");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(target.timeoutMs));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(target.timeoutMs));
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, t.get());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, t.get());
+    request = std::make_unique<CurlRequest>(std::move(t));
+    return 0;
+  }
+};
+
+}  // namespace
+
+HttpEngine& SystemHttpEngine() {
+  static CurlEngine engine;
+  return engine;
+}
+
+}  // namespace vardeko

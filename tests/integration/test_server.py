@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""A small HTTP service for the integration tests, on 127.0.0.1 and a free port.
+
+Prints "PORT <n>" once listening (and writes it to --port-file when given), then serves
+until killed or --lifetime seconds pass. Paths:
+  /echo...             200, JSON of the request: method, path, header lines in order, body
+  /status/<code>?body= that status with the URL-decoded body as application/json
+  /redirect            302 to /echo
+  /bytes/<n>           200 with n bytes
+  /delay/<ms>          200 {} after the delay
+  /hang                never answers
+  /empty               200 with an empty body
+  /nocontent           204
+"""
+import argparse
+import json
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def _body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def _send(self, status, body=b"", content_type="application/json", extra=()):
+        self.send_response(status)
+        if status != 204:
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(body)))
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        if status != 204 and body:
+            self.wfile.write(body)
+
+    def _handle(self):
+        body = self._body()
+        url = urllib.parse.urlsplit(self.path)
+        parts = url.path.split("/")
+        if url.path.startswith("/echo") or url.path.startswith("/api/echo"):
+            record = {
+                "method": self.command,
+                "path": self.path,
+                "headers": [[k, v] for k, v in self.headers.items()],
+                "body": body.decode("utf-8", "replace"),
+            }
+            self._send(200, json.dumps(record, ensure_ascii=False).encode())
+        elif url.path.startswith("/status/"):
+            query = urllib.parse.parse_qs(url.query)
+            text = query.get("body", [""])[0].encode()
+            self._send(int(parts[2]), text)
+        elif url.path == "/redirect":
+            self._send(302, b"", extra=[("Location", "/echo")])
+        elif url.path.startswith("/bytes/"):
+            self._send(200, b"x" * int(parts[2]), "application/octet-stream")
+        elif url.path.startswith("/delay/"):
+            time.sleep(int(parts[2]) / 1000)
+            self._send(200, b"{}")
+        elif url.path == "/hang":
+            time.sleep(120)
+        elif url.path == "/empty":
+            self._send(200, b"")
+        elif url.path == "/nocontent":
+            self._send(204)
+        else:
+            self._send(404, b'{"error":{"code":"NOT_FOUND","message":"no such path"}}')
+
+    do_GET = do_POST = do_PATCH = do_DELETE = _handle
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port-file")
+    parser.add_argument("--lifetime", type=float, default=600)
+    args = parser.parse_args()
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    port = server.server_address[1]
+    if args.port_file:
+        with open(args.port_file, "w") as out:
+            out.write(str(port))
+    print(f"PORT {port}", flush=True)
+    threading.Timer(args.lifetime, server.shutdown).start()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
