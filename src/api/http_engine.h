@@ -63,6 +63,8 @@ class HttpRequest {
   // The Content-Type value with its size in bytes as the engine reports it (NUL
   // included); nullopt when absent or unreadable.
   virtual std::optional<std::u16string> QueryContentType(std::size_t maxBytes) = 0;
+  // The announced Content-Length, when the reply has one; only a hint for reserving.
+  virtual std::optional<std::uint64_t> QueryContentLength() = 0;
   virtual std::uint32_t QueryDataAvailable() = 0;
   // Reads up to `size` bytes into `buffer`, which stays valid until the read completes
   // or the request is closed.

@@ -81,7 +81,8 @@ struct Transfer {
   std::uint32_t error = 0;
   std::uint32_t status = 0;
   std::optional<std::string> contentType;
-  std::string buffered;  // body bytes not yet read
+  std::optional<std::uint64_t> contentLength;
+  SecretString buffered;  // body bytes not yet read; reused, wiped when the transfer goes
   std::size_t bufferedOffset = 0;
 
   // Steps the caller started and that wait for the transfer.
@@ -94,7 +95,6 @@ struct Transfer {
     curl_slist_free_all(headerList);
     if (easy != nullptr) curl_easy_cleanup(easy);
     SecureWipe(body);
-    SecureWipe(buffered);
   }
 
   std::size_t Buffered() const { return buffered.size() - bufferedOffset; }
@@ -123,10 +123,10 @@ void Settle(Transfer& t, std::vector<Notification>& out) {
       out.emplace_back(kNotifyRequestError, t.error);
     } else {
       const std::size_t count = std::min<std::size_t>(t.readSize, t.Buffered());
-      std::memcpy(t.readInto, t.buffered.data() + t.bufferedOffset, count);
+      std::memcpy(t.readInto, t.buffered.str().data() + t.bufferedOffset, count);
       t.bufferedOffset += count;
       if (t.bufferedOffset == t.buffered.size()) {
-        SecureWipe(t.buffered);
+        t.buffered.str().clear();  // the capacity is reused, and wiped at the end
         t.bufferedOffset = 0;
       }
       out.emplace_back(kNotifyReadComplete, static_cast<std::uint32_t>(count));
@@ -159,6 +159,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* cont
                      ? 0
                      : static_cast<std::uint32_t>(std::atoi(line.data() + space + 1));
       t.contentType.reset();
+      t.contentLength.reset();
+    } else if (StartsWithIgnoringCase(line, "content-length:")) {
+      t.contentLength = std::strtoull(std::string(line.substr(15)).c_str(), nullptr, 10);
     } else if (StartsWithIgnoringCase(line, "content-type:")) {
       std::string_view value = line.substr(13);
       while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
@@ -183,7 +186,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* contex
     std::unique_lock lock(t.mutex);
     t.changed.wait(lock, [&] { return t.closed || t.Buffered() < kBufferAhead; });
     if (t.closed) return 0;  // ends the transfer
-    t.buffered.append(data, size * count);
+    t.buffered.Append(std::string_view(data, size * count));
     Settle(t, out);
   }
   Deliver(t, out);
@@ -302,6 +305,11 @@ class CurlRequest final : public HttpRequest {
     if (!utf::Utf8ToUtf16(*t_->contentType, wide)) return std::nullopt;
     if ((wide.size() + 1) * 2 > maxBytes) return std::nullopt;
     return wide;
+  }
+
+  std::optional<std::uint64_t> QueryContentLength() override {
+    std::lock_guard lock(t_->mutex);
+    return t_->contentLength;
   }
 
   std::uint32_t QueryDataAvailable() override {

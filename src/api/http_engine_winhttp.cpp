@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cwchar>
 #include <string>
 
 #include "api/http_engine.h"
@@ -125,6 +126,16 @@ class WinHttpRequest final : public HttpRequest {
       return std::nullopt;
     }
     return value;  // the caller drops trailing NULs
+  }
+
+  std::optional<std::uint64_t> QueryContentLength() override {
+    wchar_t text[32] = {};
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH,
+                             WINHTTP_HEADER_NAME_BY_INDEX, text, &size, WINHTTP_NO_HEADER_INDEX)) {
+      return std::nullopt;
+    }
+    return std::wcstoull(text, nullptr, 10);
   }
 
   std::uint32_t QueryDataAvailable() override {

@@ -1,5 +1,6 @@
 #include "api/http_transport.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -199,6 +200,11 @@ HttpResponse HttpTransport::Raw(const RawRequest& request) {
     }
   }
 
+  // One buffer for the whole body when its length is announced (never more than the
+  // cap): no regrowth, no copies left behind to wipe.
+  if (const std::optional<std::uint64_t> length = handle->QueryContentLength()) {
+    response.body.str().reserve(static_cast<std::size_t>(std::min(*length, request.cap)));
+  }
   std::uint64_t received = 0;
   for (;;) {
     state->ResetResults();

@@ -134,6 +134,7 @@ class FakeHttpRequest final : public HttpRequest {
   std::optional<std::u16string> QueryContentType(std::size_t) override {
     return engine_.reply.contentType;
   }
+  std::optional<std::uint64_t> QueryContentLength() override { return engine_.reply.body.size(); }
   std::uint32_t QueryDataAvailable() override {
     const std::size_t left = engine_.reply.body.size() - offset_;
     engine_.Deliver(sink_, kNotifyDataAvailable,

@@ -82,6 +82,7 @@ def main():
     parser.add_argument("--port-file")
     parser.add_argument("--lifetime", type=float, default=600)
     args = parser.parse_args()
+    ThreadingHTTPServer.request_queue_size = 64  # many clients at once without SYN retries
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     port = server.server_address[1]

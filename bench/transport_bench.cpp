@@ -1,0 +1,82 @@
+// The Linux engine over loopback: a 32 MiB reply beside the curl command fetching the
+// same reply, and twelve exchanges at once against a service that delays each.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "api/http_transport.h"
+#include "api/session_platform_posix.h"
+#include "fakes/temp_dir.h"
+#include "integration/test_server.h"
+
+namespace vardeko::bench {
+namespace {
+
+constexpr int kReplyBytes = 32 * 1024 * 1024;
+constexpr int kDelayMs = 500;
+
+struct Fixture {
+  testing::TestServer server;
+  testing::TempDir home;
+  testing::TempDir data;
+  SodiumSessionPlatform platform{home.path() / "key"};
+  ServiceAddress address = ParseServiceAddress(server.Url());
+  SessionStore session{platform, address.baseUrl, data.path()};
+  HttpTransport transport{address, session, SystemHttpEngine()};
+};
+
+Fixture& Shared() {
+  static Fixture fixture;
+  return fixture;
+}
+
+void BM_Reply32MiB_Vardeko(benchmark::State& state) {
+  Fixture& f = Shared();
+  const std::string path = "/bytes/" + std::to_string(kReplyBytes);
+  RawRequest request;
+  request.verb = u"GET";
+  request.path = path;
+  request.cap = kReplyBytes;
+  for (auto _ : state) {
+    HttpResponse response = f.transport.Raw(request);
+    if (response.body.size() != static_cast<std::size_t>(kReplyBytes)) state.SkipWithError("short");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
+}
+BENCHMARK(BM_Reply32MiB_Vardeko)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Reply32MiB_CurlCommand(benchmark::State& state) {
+  Fixture& f = Shared();
+  const std::string command =
+      "curl -s -o /dev/null " + f.server.Url("/bytes/" + std::to_string(kReplyBytes));
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("curl failed");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
+}
+BENCHMARK(BM_Reply32MiB_CurlCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_TwelveDelayedExchangesAtOnce(benchmark::State& state) {
+  Fixture& f = Shared();
+  const std::string path = "/delay/" + std::to_string(kDelayMs);
+  for (auto _ : state) {
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 12; ++i) {
+      workers.emplace_back([&] { f.transport.Json(u"GET", path, nullptr, false, 15000); });
+    }
+    for (std::thread& worker : workers) worker.join();
+  }
+  state.counters["delay_ms"] = kDelayMs;
+}
+BENCHMARK(BM_TwelveDelayedExchangesAtOnce)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+}  // namespace
+}  // namespace vardeko::bench
+
+BENCHMARK_MAIN();
