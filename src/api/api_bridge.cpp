@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "api/http_transport.h"
+#include "api/method_table.h"
 #include "api/service_address.h"
 #include "api/session_store.h"
 #include "bridge/api_failure.h"
@@ -10,29 +12,31 @@ namespace vardeko {
 
 struct ApiBridge::State {
   State(std::string_view serviceBaseUrl, const std::filesystem::path& dataDirectory,
-        SessionPlatform& sessionPlatform)
+        SessionPlatform& sessionPlatform, HttpEngine& engine)
       : address(ParseServiceAddress(serviceBaseUrl)),
-        session(sessionPlatform, address.baseUrl, dataDirectory) {}
+        session(sessionPlatform, address.baseUrl, dataDirectory),
+        transport(address, session, engine) {}
 
   ServiceAddress address;
   SessionStore session;
+  HttpTransport transport;
 };
 
 ApiBridge::ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory)
-    : ApiBridge(std::move(serviceBaseUrl), std::move(dataDirectory), SystemSessionPlatform()) {}
+    : ApiBridge(std::move(serviceBaseUrl), std::move(dataDirectory), SystemSessionPlatform(),
+                SystemHttpEngine()) {}
 
 ApiBridge::ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory,
-                     SessionPlatform& sessionPlatform)
-    : state_(std::make_unique<State>(serviceBaseUrl, dataDirectory, sessionPlatform)) {}
+                     SessionPlatform& sessionPlatform, HttpEngine& engine)
+    : state_(std::make_unique<State>(serviceBaseUrl, dataDirectory, sessionPlatform, engine)) {}
 
 ApiBridge::~ApiBridge() = default;
 
 nlohmann::json ApiBridge::Call(std::string_view method, const nlohmann::json& args) {
   return ConvertJsonErrorsAtServiceEntry([&]() -> nlohmann::json {
     if (!args.is_array()) Throw(failures::kInvalidInput);
-    static_cast<void>(method);
-    // No service method is known yet.
-    Throw(failures::kInvalidMethod);
+    MethodContext context{state_->transport, state_->session};
+    return RunServiceMethod(context, method, args);
   });
 }
 

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/http_engine.h"
 #include "api/session_platform.h"
 #include "bridge/service_client.h"
 
@@ -16,11 +17,11 @@ namespace vardeko {
 // shared by the Host and the request workers; Call is safe to enter concurrently.
 class ApiBridge final : public ServiceClient {
  public:
-  // Validates the address (raising ApiFailure) and opens the session store on the
-  // platform's protection and files.
+  // Validates the address (raising ApiFailure), opens the session store on the
+  // platform's protection and files, and talks through the platform's HTTP engine.
   ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory);
   ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirectory,
-            SessionPlatform& sessionPlatform);
+            SessionPlatform& sessionPlatform, HttpEngine& engine);
   ~ApiBridge() override;
   ApiBridge(const ApiBridge&) = delete;
   ApiBridge& operator=(const ApiBridge&) = delete;

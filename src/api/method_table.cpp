@@ -1,0 +1,279 @@
+#include "api/method_table.h"
+
+#include <array>
+#include <utility>
+
+#include "api/records.h"
+#include "api/screenshot.h"
+#include "api/validation.h"
+#include "bridge/api_failure.h"
+
+namespace vardeko {
+namespace {
+
+using nlohmann::json;
+using Handler = json (*)(MethodContext&, const json&);
+
+constexpr std::uint64_t kImageCap = 12582912;
+
+const json& Arg(const json& args, std::size_t index) { return ArgumentAt(args, index); }
+
+json Get(MethodContext& c, const std::string& path, bool authenticated = true) {
+  return c.transport.Json(u"GET", path, nullptr, authenticated, kDefaultTimeoutMs);
+}
+json Delete(MethodContext& c, const std::string& path) {
+  return c.transport.Json(u"DELETE", path, nullptr, true, kDefaultTimeoutMs);
+}
+json Post(MethodContext& c, const std::string& path, const json* body,
+          std::int32_t timeoutMs = kDefaultTimeoutMs) {
+  return c.transport.Json(u"POST", path, body, true, timeoutMs);
+}
+json Patch(MethodContext& c, const std::string& path, const json& body) {
+  return c.transport.Json(u"PATCH", path, &body, true, kDefaultTimeoutMs);
+}
+
+json LogIn(MethodContext& c, const json& args, const std::string& path) {
+  CheckArgumentCount(args, 1, 1);
+  const json& credentials = Arg(args, 0);
+  CheckCredentials(credentials);
+  const std::uint64_t generation = c.session.AdvanceAuthGeneration();
+  json reply = c.transport.Json(u"POST", path, &credentials, false, kDefaultTimeoutMs);
+  const auto token = reply.is_object() ? reply.find("token") : reply.end();
+  const auto user = reply.is_object() ? reply.find("user") : reply.end();
+  if (token == reply.end() || !token->is_string() || user == reply.end() || !user->is_object()) {
+    Throw(failures::kInvalidLoginResult);
+  }
+  // The token leaves the reply: it is never part of the result.
+  SecretString secret(std::move(token->get_ref<std::string&>()));
+  if (!IsValidToken(secret.view())) Throw(failures::kInvalidLoginResult);
+  c.session.StoreToken(std::move(secret), generation);
+  return *user;
+}
+
+json Health(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 0);
+  return Get(c, "/health", false);
+}
+json Login(MethodContext& c, const json& args) { return LogIn(c, args, "/auth/login"); }
+json Register(MethodContext& c, const json& args) { return LogIn(c, args, "/auth/register"); }
+json Me(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 0);
+  return Get(c, "/me");
+}
+json Logout(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 0);
+  SessionSnapshot snapshot = c.session.BeginLogout();
+  if (!snapshot.token.empty()) {
+    c.transport.Json(u"POST", "/auth/logout", nullptr, true, kDefaultTimeoutMs, &snapshot);
+  }
+  c.session.ClearIfCurrent(snapshot);
+  snapshot.token.Wipe();
+  return nullptr;
+}
+json UploadMatch(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  const ScreenshotUpload upload = PrepareScreenshotUpload(Arg(args, 0));
+  RawRequest request;
+  request.verb = u"POST";
+  request.path = "/matches";
+  request.body = upload.body;
+  request.contentType = upload.contentType;
+  request.extraHeaders = upload.extraHeaders;
+  request.authenticated = true;
+  request.timeoutMs = kLongTimeoutMs;
+  request.cap = kJsonReplyCap;
+  const HttpResponse response = c.transport.Raw(request);
+  json reply = json::parse(response.body.view(), nullptr, false);
+  if (reply.is_discarded()) Throw(failures::kInvalidResponse);
+  return reply;
+}
+json ListMatches(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 4);
+  std::string path = "/matches?" + PageQuery(Arg(args, 0), Arg(args, 1), 20);
+  const std::string orderId = CheckOptionalRecordId(Arg(args, 2));
+  const json& confirmed = Arg(args, 3);
+  if (!confirmed.is_null() && !confirmed.is_boolean()) Throw(failures::kInvalidInput);
+  if (!orderId.empty()) path += "&order_id=" + UrlEncodeComponent(orderId);
+  if (confirmed.is_boolean())
+    path += confirmed.get<bool>() ? "&confirmed=true" : "&confirmed=false";
+  return Get(c, path);
+}
+json MatchStats(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 1);
+  const std::string orderId = CheckOptionalRecordId(Arg(args, 0));
+  return Get(c, orderId.empty() ? "/matches/stats"
+                                : "/matches/stats?order_id=" + UrlEncodeComponent(orderId));
+}
+json MatchSettings(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 0);
+  return Get(c, "/matches/settings");
+}
+json UpdateMatchSettings(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  CheckMatchSettings(Arg(args, 0));
+  return Patch(c, "/matches/settings", Arg(args, 0));
+}
+json GetMatch(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  return Get(c, "/matches/" + CheckRecordId(Arg(args, 0)));
+}
+json DeleteMatch(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  return Delete(c, "/matches/" + CheckRecordId(Arg(args, 0)));
+}
+json RecognizeMatch(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  return Post(c, "/matches/" + CheckRecordId(Arg(args, 0)) + "/recognize", nullptr, kLongTimeoutMs);
+}
+json MatchImage(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  const std::string path = "/matches/" + CheckRecordId(Arg(args, 0)) + "/image";
+  RawRequest request;
+  request.verb = u"GET";
+  request.path = path;
+  request.authenticated = true;
+  request.cap = kImageCap;
+  const HttpResponse response = c.transport.Raw(request);
+  const std::string type = response.contentType.empty() ? "image/png" : response.contentType;
+  if (!IsScreenshotMediaType(type)) Throw(failures::kServedImageType);
+  json image = json::object();
+  image["content_type"] = type;
+  image["data_base64"] = EncodeBase64(response.body.view());
+  return image;
+}
+json UpdateMatch(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 2, 2);
+  const std::string id = CheckRecordId(Arg(args, 0));
+  CheckMatch(Arg(args, 1));
+  return Patch(c, "/matches/" + id, Arg(args, 1));
+}
+json ListBosses(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 1);
+  const std::string q = Arg(args, 0).is_null() ? std::string() : CheckText(Arg(args, 0), 200);
+  return Get(c, "/bosses?q=" + UrlEncodeComponent(q));
+}
+json GetBoss(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  return Get(c, "/bosses/" + CheckRecordId(Arg(args, 0)));
+}
+json CreateBoss(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  CheckBoss(Arg(args, 0));
+  return Post(c, "/bosses", &Arg(args, 0));
+}
+json UpdateBoss(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 2, 2);
+  const std::string id = CheckRecordId(Arg(args, 0));
+  CheckBoss(Arg(args, 1));
+  return Patch(c, "/bosses/" + id, Arg(args, 1));
+}
+json ListOrders(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 1);
+  const std::string bossId = CheckOptionalRecordId(Arg(args, 0));
+  return Get(c, bossId.empty() ? "/orders" : "/orders?boss_id=" + UrlEncodeComponent(bossId));
+}
+json GetOrder(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  return Get(c, "/orders/" + CheckRecordId(Arg(args, 0)));
+}
+json CreateOrder(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 2, 2);
+  const std::string bossId = CheckRecordId(Arg(args, 0));
+  CheckOrder(Arg(args, 1), OrderKind::kOrder);
+  return Post(c, "/bosses/" + bossId + "/orders", &Arg(args, 1));
+}
+json UpdateOrder(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 2, 2);
+  const std::string id = CheckRecordId(Arg(args, 0));
+  CheckOrder(Arg(args, 1), OrderKind::kOrder);
+  return Patch(c, "/orders/" + id, Arg(args, 1));
+}
+json ListOrderTemplates(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 0);
+  return Get(c, "/order-templates");
+}
+json CreateOrderTemplate(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  CheckOrder(Arg(args, 0), OrderKind::kTemplate);
+  return Post(c, "/order-templates", &Arg(args, 0));
+}
+json UpdateOrderTemplate(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 2, 2);
+  const std::string id = CheckRecordId(Arg(args, 0));
+  CheckOrder(Arg(args, 1), OrderKind::kTemplate);
+  return Patch(c, "/order-templates/" + id, Arg(args, 1));
+}
+json DeleteOrderTemplate(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 1);
+  return Delete(c, "/order-templates/" + CheckRecordId(Arg(args, 0)));
+}
+json ListCatalog(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 0, 1);
+  const CatalogQuery query = CheckCatalogFilter(Arg(args, 0));
+  return Get(c, "/catalog/items?q=" + UrlEncodeComponent(query.q) +
+                    "&category=" + UrlEncodeComponent(query.category) + "&" + query.pageQuery);
+}
+json ListLedgerEntries(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 1, 3);
+  // The page query is built before the order id is checked.
+  const std::string pageQuery = PageQuery(Arg(args, 1), Arg(args, 2), 20);
+  return Get(c, "/orders/" + CheckRecordId(Arg(args, 0)) + "/entries?" + pageQuery);
+}
+json AddLedgerEntry(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 2, 2);
+  const std::string orderId = CheckRecordId(Arg(args, 0));
+  CheckLedgerEntry(Arg(args, 1));
+  return Post(c, "/orders/" + orderId + "/entries", &Arg(args, 1));
+}
+json DeleteLedgerEntry(MethodContext& c, const json& args) {
+  CheckArgumentCount(args, 2, 2);
+  // The entry id is checked before the order id.
+  const std::string entryId = CheckRecordId(Arg(args, 1));
+  const std::string orderId = CheckRecordId(Arg(args, 0));
+  return Delete(c, "/orders/" + orderId + "/entries/" + entryId);
+}
+
+constexpr std::array<std::pair<std::string_view, Handler>, 31> kMethods = {{
+    {"health", &Health},
+    {"login", &Login},
+    {"register", &Register},
+    {"me", &Me},
+    {"logout", &Logout},
+    {"uploadMatch", &UploadMatch},
+    {"listMatches", &ListMatches},
+    {"matchStats", &MatchStats},
+    {"matchSettings", &MatchSettings},
+    {"updateMatchSettings", &UpdateMatchSettings},
+    {"getMatch", &GetMatch},
+    {"deleteMatch", &DeleteMatch},
+    {"recognizeMatch", &RecognizeMatch},
+    {"matchImage", &MatchImage},
+    {"updateMatch", &UpdateMatch},
+    {"listBosses", &ListBosses},
+    {"getBoss", &GetBoss},
+    {"createBoss", &CreateBoss},
+    {"updateBoss", &UpdateBoss},
+    {"listOrders", &ListOrders},
+    {"getOrder", &GetOrder},
+    {"createOrder", &CreateOrder},
+    {"updateOrder", &UpdateOrder},
+    {"listOrderTemplates", &ListOrderTemplates},
+    {"createOrderTemplate", &CreateOrderTemplate},
+    {"updateOrderTemplate", &UpdateOrderTemplate},
+    {"deleteOrderTemplate", &DeleteOrderTemplate},
+    {"listCatalog", &ListCatalog},
+    {"listLedgerEntries", &ListLedgerEntries},
+    {"addLedgerEntry", &AddLedgerEntry},
+    {"deleteLedgerEntry", &DeleteLedgerEntry},
+}};
+
+}  // namespace
+
+json RunServiceMethod(MethodContext& context, std::string_view method, const json& args) {
+  for (const auto& [name, handler] : kMethods) {
+    if (name == method) return handler(context, args);
+  }
+  Throw(failures::kInvalidMethod);
+}
+
+}  // namespace vardeko
