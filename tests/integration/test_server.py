@@ -11,14 +11,26 @@ until killed or --lifetime seconds pass. Paths:
   /hang                never answers
   /empty               200 with an empty body
   /nocontent           204
+Scripted answers, for the bridge host tests:
+  POST /__script       {"routes": [{"method", "path", "status", "headers", "body" or
+                       "body_base64", "delay_ms"}]}: later requests with that method and
+                       exact path (query included) get that answer
+  GET  /__requests     the requests recorded since the last call (method, path, header
+                       lines, body_base64), oldest first
 """
 import argparse
+import base64
 import json
 import sys
 import threading
 import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+ROUTES = {}
+RECORDED = []
+LOCK = threading.Lock()
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -42,8 +54,57 @@ class Handler(BaseHTTPRequestHandler):
         if status != 204 and body:
             self.wfile.write(body)
 
+    def _control(self, body):
+        global RECORDED
+        if self.path == "/__script" and self.command == "POST":
+            with LOCK:
+                for route in json.loads(body)["routes"]:
+                    ROUTES[(route["method"], route["path"])] = route
+            self._send(204)
+        elif self.path == "/__requests":
+            with LOCK:
+                recorded, RECORDED = RECORDED, []
+            self._send(200, json.dumps(recorded).encode())
+        elif self.path == "/__reset" and self.command == "POST":
+            with LOCK:
+                ROUTES.clear()
+                RECORDED = []
+            self._send(204)
+        else:
+            self._send(404)
+
+    def _scripted(self, route):
+        time.sleep(route.get("delay_ms", 0) / 1000)
+        if "body_base64" in route:
+            body = base64.b64decode(route["body_base64"])
+        else:
+            body = route.get("body", "").encode()
+        status = route.get("status", 200)
+        self.send_response(status)
+        for name, value in route.get("headers", {}).items():
+            self.send_header(name, value)
+        if status != 204:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if status != 204 and body:
+            self.wfile.write(body)
+
     def _handle(self):
         body = self._body()
+        if self.path.startswith("/__"):
+            self._control(body)
+            return
+        with LOCK:
+            RECORDED.append({
+                "method": self.command,
+                "path": self.path,
+                "headers": [[k, v] for k, v in self.headers.items()],
+                "body_base64": base64.b64encode(body).decode(),
+            })
+            route = ROUTES.get((self.command, self.path))
+        if route is not None:
+            self._scripted(route)
+            return
         url = urllib.parse.urlsplit(self.path)
         parts = url.path.split("/")
         if url.path.startswith("/echo") or url.path.startswith("/api/echo"):

@@ -1,0 +1,208 @@
+#include "app/bridge_host.h"
+
+#include <ostream>
+
+#include "api/api_bridge.h"
+#include "app/main_window.h"
+#include "app/text_conversion.h"
+#include "bridge/api_failure.h"
+#include "bridge/dispatcher.h"
+
+namespace vardeko {
+namespace {
+
+using nlohmann::json;
+
+// The page: every message it is given becomes {"page": VALUE}.
+class ConsolePage final : public BrowserView {
+ public:
+  explicit ConsolePage(BridgeHost& host) : host_(host) {}
+
+  void PostWebMessageAsJson(std::u16string_view text) override {
+    host_.Write("{\"page\":" + WideToUtf8(text) + "}");
+  }
+  // A page of lines has no browser behind it.
+  BrowserResult GetSettings(std::unique_ptr<BrowserSettings>&) override { return kBrowserFail; }
+  BrowserResult AddProcessFailed(BrowserEvent<ProcessFailedArgs>) override { return kBrowserFail; }
+  BrowserResult AddWebMessageReceived(BrowserEvent<WebMessageReceivedArgs>) override {
+    return kBrowserFail;
+  }
+  BrowserResult AddNavigationStarting(BrowserEvent<NavigationStartingArgs>) override {
+    return kBrowserFail;
+  }
+  BrowserResult AddFrameNavigationStarting(BrowserEvent<NavigationStartingArgs>) override {
+    return kBrowserFail;
+  }
+  BrowserResult AddNewWindowRequested(BrowserEvent<NewWindowRequestedArgs>) override {
+    return kBrowserFail;
+  }
+  BrowserResult AddPermissionRequested(BrowserEvent<PermissionRequestedArgs>) override {
+    return kBrowserFail;
+  }
+  std::optional<BrowserResult> AddDownloadStarting(BrowserEvent<DownloadStartingArgs>) override {
+    return std::nullopt;
+  }
+  BrowserResult AddNavigationCompleted(BrowserEvent<NavigationCompletedArgs>) override {
+    return kBrowserFail;
+  }
+  BrowserResult AddWebResourceRequested(WebResourceRequestedHandler) override {
+    return kBrowserFail;
+  }
+  BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view, const std::filesystem::path&,
+                                                  int) override {
+    return kBrowserFail;
+  }
+  BrowserResult AddWebResourceRequestedFilter(std::u16string_view, int) override {
+    return kBrowserFail;
+  }
+  BrowserResult Navigate(std::u16string_view) override { return kBrowserFail; }
+
+ private:
+  BridgeHost& host_;
+};
+
+class LineMessage final : public WebMessageReceivedArgs {
+ public:
+  LineMessage(std::u16string source, std::u16string text)
+      : source_(std::move(source)), text_(std::move(text)) {}
+  std::optional<std::u16string_view> Source() override { return source_; }
+  std::optional<std::u16string_view> WebMessageAsJson() override { return text_; }
+
+ private:
+  std::u16string source_;
+  std::u16string text_;
+};
+
+json WindowLine(std::string_view action) {
+  json line = json::object();
+  line["window"] = action;
+  return line;
+}
+
+}  // namespace
+
+void ConsoleWindow::Minimize(WindowHandle) { host_.Write(WindowLine("minimize").dump()); }
+void ConsoleWindow::Maximize(WindowHandle) {
+  maximized_ = true;
+  host_.Write(WindowLine("maximize").dump());
+}
+void ConsoleWindow::Restore(WindowHandle) {
+  maximized_ = false;
+  host_.Write(WindowLine("restore").dump());
+}
+void ConsoleWindow::StartSystemMove(WindowHandle) { host_.Write(WindowLine("drag").dump()); }
+void ConsoleWindow::SetSize(WindowHandle, int width, int height) {
+  json line = WindowLine("resize");
+  line["width"] = width;
+  line["height"] = height;
+  host_.Write(line.dump());
+}
+void ConsoleWindow::Destroy(WindowHandle) {
+  host_.Write(WindowLine("close").dump());
+  host_.Closed();
+}
+
+BridgeHost::BridgeHost(std::ostream& out, std::ostream& errors, std::function<void()> lineHandled)
+    : out_(out),
+      errors_(errors),
+      window_(*this),
+      host_(window_),
+      lineHandled_(std::move(lineHandled)) {}
+
+void BridgeHost::Write(const std::string& line) { out_ << line << '\n' << std::flush; }
+
+bool BridgeHost::Configure(LaunchPlatform& platform, WindowHandle window) {
+  try {
+    host_.window = window;
+    host_.dataDirectory = ResolveDataDirectory(platform);
+    std::filesystem::create_directories(host_.dataDirectory);
+    host_.bridge =
+        std::make_shared<ApiBridge>(ResolveServiceBaseUrl(platform), host_.dataDirectory);
+    // The page is not served here, so no renderer folder is needed; the development
+    // address still decides the page's source.
+    const std::u16string development = platform.ReadEnvironmentVariable(u"VARDEKO_DEV_URL");
+    if (!development.empty()) host_.startUrl = ResolveStartUrl(platform, {}, kStartUrl);
+    host_.debugEnabled = ResolveDebugPort(platform).has_value();
+    host_.webview = std::make_unique<ConsolePage>(*this);
+    host_.pageLoaded = true;  // the page counts as loaded from the start
+    return true;
+  } catch (const ApiFailure& failure) {
+    errors_ << "vardeko-bridge: invalid configuration: " << failure.code() << ' ' << failure.what()
+            << '\n';
+  } catch (const std::exception& error) {
+    errors_ << "vardeko-bridge: invalid configuration: " << error.what() << '\n';
+  }
+  exitCode_ = 1;
+  return false;
+}
+
+int BridgeHost::Run(const NextEvent& next) {
+  while (!done_) {
+    if (auto event = next(-1)) Handle(event->first, std::move(event->second), next);
+  }
+  return exitCode_;
+}
+
+void BridgeHost::Handle(std::uint32_t message, PostedJson payload, const NextEvent& next) {
+  switch (message) {
+    case WM_APP_POST_JSON:
+      DeliverPostedJson(host_, std::move(payload));
+      break;
+    case WM_APP_CLOSE_CONFIRMED:
+      HandleCloseConfirmed(host_);
+      break;
+    case kBridgeCloseAttempt:
+      Write(WindowLine("request-close").dump());
+      HandleCloseAttempt(host_);
+      break;
+    case kBridgeInputLine:
+      if (payload) HandleLine(*payload, next);
+      if (lineHandled_) lineHandled_();
+      break;
+    case kBridgeEndOfInput:
+      WaitForRequests(next);
+      done_ = true;
+      break;
+    default:
+      break;
+  }
+}
+
+void BridgeHost::HandleLine(const std::string& line, const NextEvent& next) {
+  const json input = json::parse(line, nullptr, false);
+  const auto member = [&](const char* name) {
+    return input.is_object() && input.contains(name) ? &input[name] : nullptr;
+  };
+  if (const json* post = member("post"); post != nullptr && post->is_string()) {
+    const json* source = member("source");
+    if (source != nullptr && !source->is_string()) {
+      errors_ << "vardeko-bridge: \"source\" must be a string; line skipped\n";
+      return;
+    }
+    LineMessage message(source != nullptr ? Utf8ToWide(source->get<std::string>()) : host_.startUrl,
+                        Utf8ToWide(post->get<std::string>()));
+    HandleWebMessage(host_, message);
+  } else if (const json* close = member("close"); close != nullptr && *close == true) {
+    HandleCloseAttempt(host_);
+  } else if (const json* wait = member("wait"); wait != nullptr && *wait == true) {
+    WaitForRequests(next);
+  } else {
+    errors_ << "vardeko-bridge: not a post, close or wait line; skipped\n";
+  }
+}
+
+void BridgeHost::WaitForRequests(const NextEvent& next) {
+  // Each running request's job holds a copy of the service client until its reply
+  // has been posted; the Host holds the other.
+  // No input arrives meanwhile: the reader waits for this line to be handled.
+  const auto take = [&](int timeoutMs) {
+    auto event = next(timeoutMs);
+    if (event) Handle(event->first, std::move(event->second), next);
+    return event.has_value();
+  };
+  while (!done_ && host_.bridge.use_count() > 1) take(10);
+  while (!done_ && take(0)) {
+  }
+}
+
+}  // namespace vardeko

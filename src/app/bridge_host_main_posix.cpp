@@ -1,0 +1,44 @@
+// vardeko-bridge on Linux: the UI loop runs on the UI event queue; a reader thread
+// turns standard input into events on it.
+#include <iostream>
+#include <thread>
+
+#include "app/bridge_host.h"
+#include "app/ui_event_queue_posix.h"
+
+int main() {
+  std::ios::sync_with_stdio(false);
+  // The reader thread must not flush the UI thread's output: cin is tied to cout.
+  std::cin.tie(nullptr);
+  vardeko::UiEventQueue queue;
+  vardeko::LineGate lineHandled;
+  vardeko::BridgeHost host(std::cout, std::cerr, [&lineHandled] { lineHandled.Release(); });
+  if (!host.Configure(vardeko::SystemLaunchPlatform(), queue.window())) return 1;
+
+  // Standard input cannot be interrupted; the reader ends with the process.
+  std::thread([&queue, &lineHandled] {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      queue.Push(
+          {vardeko::kBridgeInputLine, vardeko::PostedJson(new std::string(std::move(line)))});
+      line.clear();
+      lineHandled.Acquire();
+    }
+    queue.Push({vardeko::kBridgeEndOfInput, nullptr});
+  }).detach();
+
+  const int code = host.Run(
+      [&queue](int timeoutMs) -> std::optional<std::pair<std::uint32_t, vardeko::PostedJson>> {
+        std::optional<vardeko::UiEventQueue::Event> event;
+        if (timeoutMs < 0) {
+          event = queue.Take();
+        } else {
+          event = queue.Take(std::chrono::milliseconds(timeoutMs));
+        }
+        if (!event) return std::nullopt;
+        return std::make_pair(event->message, std::move(event->json));
+      });
+  std::cout.flush();
+  // Running requests are abandoned, as the app does when its window closes.
+  std::_Exit(code);
+}

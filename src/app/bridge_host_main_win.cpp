@@ -1,0 +1,76 @@
+// vardeko-bridge on Windows: a message-only window takes the replies the workers post;
+// a reader thread posts the lines of standard input to it.
+#include <windows.h>
+
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "app/bridge_host.h"
+
+namespace {
+
+HWND CreateMessageWindow() {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"VardekoBridgeHost";
+  RegisterClassExW(&windowClass);
+  return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         windowClass.hInstance, nullptr);
+}
+
+}  // namespace
+
+int main() {
+  std::ios::sync_with_stdio(false);
+  // The reader thread must not flush the UI thread's output: cin is tied to cout.
+  std::cin.tie(nullptr);
+  const HWND window = CreateMessageWindow();
+  if (window == nullptr) {
+    std::cerr << "vardeko-bridge: no message window\n";
+    return 1;
+  }
+  const vardeko::WindowHandle handle{reinterpret_cast<std::uintptr_t>(window)};
+  vardeko::LineGate lineHandled;
+  vardeko::BridgeHost host(std::cout, std::cerr, [&lineHandled] { lineHandled.Release(); });
+  if (!host.Configure(vardeko::SystemLaunchPlatform(), handle)) return 1;
+
+  std::thread([window, &lineHandled] {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      vardeko::PostedJson text(new std::string(std::move(line)));
+      if (!PostMessageW(window, vardeko::kBridgeInputLine, 0,
+                        reinterpret_cast<LPARAM>(text.get()))) {
+        break;
+      }
+      static_cast<void>(text.release());
+      line.clear();
+      lineHandled.Acquire();
+    }
+    PostMessageW(window, vardeko::kBridgeEndOfInput, 0, 0);
+  }).detach();
+
+  const int code =
+      host.Run([](int timeoutMs) -> std::optional<std::pair<std::uint32_t, vardeko::PostedJson>> {
+        MSG message;
+        if (timeoutMs >= 0 && !PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+          MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeoutMs),
+                                    QS_ALLPOSTMESSAGE);
+        }
+        if (timeoutMs >= 0 ? !PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)
+                           : GetMessageW(&message, nullptr, 0, 0) <= 0) {
+          return std::nullopt;
+        }
+        vardeko::PostedJson payload;
+        if (message.message == vardeko::WM_APP_POST_JSON ||
+            message.message == vardeko::kBridgeInputLine) {
+          payload.reset(reinterpret_cast<std::string*>(message.lParam));
+        }
+        return std::make_pair(static_cast<std::uint32_t>(message.message), std::move(payload));
+      });
+  std::cout.flush();
+  ExitProcess(static_cast<UINT>(code));
+}
