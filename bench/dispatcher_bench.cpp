@@ -10,26 +10,13 @@
 #include "app/text_conversion.h"
 #include "app/ui_event_queue_posix.h"
 #include "bridge/dispatcher.h"
+#include "fakes/null_window_operations.h"
 #include "fakes/stub_browser_view.h"
 
 namespace vardeko::bench {
 namespace {
 
 constexpr std::size_t kScreenshotChars = 16 * 1024 * 1024;
-
-class NoWindow final : public WindowOperations {
-  void Minimize(WindowHandle) override {}
-  void Maximize(WindowHandle) override {}
-  void Restore(WindowHandle) override {}
-  bool IsMaximized(WindowHandle) override { return false; }
-  void StartSystemMove(WindowHandle) override {}
-  unsigned Dpi(WindowHandle) override { return 96; }
-  void SetSize(WindowHandle, int, int) override {}
-  bool IsMinimized(WindowHandle) override { return false; }
-  Bounds ClientBounds(WindowHandle) override { return {}; }
-  void Destroy(WindowHandle) override {}
-  void ShowError(WindowHandle, std::u16string_view) override {}
-};
 
 class NullService final : public ServiceClient {
   nlohmann::json Call(std::string_view, const nlohmann::json&) override { return nullptr; }
@@ -60,7 +47,7 @@ std::string ScreenshotMessage() {
 }
 
 struct Bench {
-  NoWindow window;
+  testing::NullWindowOperations window;
   UiEventQueue queue;
   Host host{window};
   Bench() {

@@ -7,6 +7,7 @@
 #include "app/text_conversion.h"
 #include "bridge/api_failure.h"
 #include "bridge/dispatcher.h"
+#include "host/page_only_view.h"
 
 namespace vardeko {
 namespace {
@@ -14,48 +15,13 @@ namespace {
 using nlohmann::json;
 
 // The page: every message it is given becomes {"page": VALUE}.
-class ConsolePage final : public BrowserView {
+class ConsolePage final : public PageOnlyView {
  public:
   explicit ConsolePage(BridgeHost& host) : host_(host) {}
 
   void PostWebMessageAsJson(std::u16string_view text) override {
     host_.Write("{\"page\":" + WideToUtf8(text) + "}");
   }
-  // A page of lines has no browser behind it.
-  BrowserResult GetSettings(std::unique_ptr<BrowserSettings>&) override { return kBrowserFail; }
-  BrowserResult AddProcessFailed(BrowserEvent<ProcessFailedArgs>) override { return kBrowserFail; }
-  BrowserResult AddWebMessageReceived(BrowserEvent<WebMessageReceivedArgs>) override {
-    return kBrowserFail;
-  }
-  BrowserResult AddNavigationStarting(BrowserEvent<NavigationStartingArgs>) override {
-    return kBrowserFail;
-  }
-  BrowserResult AddFrameNavigationStarting(BrowserEvent<NavigationStartingArgs>) override {
-    return kBrowserFail;
-  }
-  BrowserResult AddNewWindowRequested(BrowserEvent<NewWindowRequestedArgs>) override {
-    return kBrowserFail;
-  }
-  BrowserResult AddPermissionRequested(BrowserEvent<PermissionRequestedArgs>) override {
-    return kBrowserFail;
-  }
-  std::optional<BrowserResult> AddDownloadStarting(BrowserEvent<DownloadStartingArgs>) override {
-    return std::nullopt;
-  }
-  BrowserResult AddNavigationCompleted(BrowserEvent<NavigationCompletedArgs>) override {
-    return kBrowserFail;
-  }
-  BrowserResult AddWebResourceRequested(WebResourceRequestedHandler) override {
-    return kBrowserFail;
-  }
-  BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view, const std::filesystem::path&,
-                                                  int) override {
-    return kBrowserFail;
-  }
-  BrowserResult AddWebResourceRequestedFilter(std::u16string_view, int) override {
-    return kBrowserFail;
-  }
-  BrowserResult Navigate(std::u16string_view) override { return kBrowserFail; }
 
  private:
   BridgeHost& host_;

@@ -38,14 +38,6 @@ LaunchPlatform& SystemLaunchPlatform();
 #endif
 inline constexpr std::u16string_view kDefaultServiceBaseUrl = u"" VARDEKO_DEFAULT_API_URL;
 
-// The values resolved from the environment and the executable's location.
-struct LaunchConfig {
-  std::filesystem::path dataDirectory;
-  std::filesystem::path rendererDirectory;
-  std::string serviceBaseUrl;
-  std::u16string startUrl;
-  std::optional<std::u16string> debugPort;
-};
 
 // The folder of a module path: the last component and the separators before it go
 // ("\\" and "/" both count); a drive root keeps its separator.

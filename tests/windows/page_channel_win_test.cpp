@@ -9,24 +9,11 @@
 #include "app/host.h"
 #include "app/page_channel.h"
 #include "app/text_conversion.h"
+#include "fakes/null_window_operations.h"
 #include "fakes/stub_browser_view.h"
 
 namespace vardeko {
 namespace {
-
-class NoWindowOperations final : public WindowOperations {
-  void Minimize(WindowHandle) override {}
-  void Maximize(WindowHandle) override {}
-  void Restore(WindowHandle) override {}
-  bool IsMaximized(WindowHandle) override { return false; }
-  void StartSystemMove(WindowHandle) override {}
-  unsigned Dpi(WindowHandle) override { return 96; }
-  void SetSize(WindowHandle, int, int) override {}
-  bool IsMinimized(WindowHandle) override { return false; }
-  Bounds ClientBounds(WindowHandle) override { return {}; }
-  void Destroy(WindowHandle) override {}
-  void ShowError(WindowHandle, std::u16string_view) override {}
-};
 
 // A message-only window whose procedure handles the private messages as the main
 // window's does; it needs no display.
@@ -83,7 +70,7 @@ class MessageWindow {
 };
 
 TEST(Win32PageChannelTest, RepliesPostedFromWorkersReachThePageInOrder) {
-  NoWindowOperations operations;
+  testing::NullWindowOperations operations;
   Host host(operations);
   std::vector<std::string> posted;
   host.webview = std::make_unique<testing::StubBrowserView>(
@@ -112,7 +99,7 @@ TEST(Win32PageChannelTest, RepliesPostedFromWorkersReachThePageInOrder) {
 }
 
 TEST(Win32PageChannelTest, TextForAReleasedBrowserViewIsDroppedAndFreed) {
-  NoWindowOperations operations;
+  testing::NullWindowOperations operations;
   Host host(operations);
   MessageWindow window;
   ASSERT_TRUE(window.created());

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/window_operations.h"
+
+namespace vardeko::testing {
+
+// A window that does nothing and reports a plain 96-DPI window, for code under test
+// that needs a window but not its behaviour.
+class NullWindowOperations final : public WindowOperations {
+ public:
+  void Minimize(WindowHandle) override {}
+  void Maximize(WindowHandle) override {}
+  void Restore(WindowHandle) override {}
+  bool IsMaximized(WindowHandle) override { return false; }
+  void StartSystemMove(WindowHandle) override {}
+  unsigned Dpi(WindowHandle) override { return 96; }
+  void SetSize(WindowHandle, int, int) override {}
+  bool IsMinimized(WindowHandle) override { return false; }
+  Bounds ClientBounds(WindowHandle) override { return {}; }
+  void Destroy(WindowHandle) override {}
+  void ShowError(WindowHandle, std::u16string_view) override {}
+};
+
+}  // namespace vardeko::testing
