@@ -112,6 +112,8 @@ class BridgeHostTest(unittest.TestCase):
         settings = {"boss_id": "", "boss_player_name": "x"}
         shot = {"name": "截图 1.png", "content_type": "image/png", "data_base64": "QUJD", "order_id": A}
         calls = [
+            ("login", [{"email": "a@b.c", "password": "p"}], "POST", "/api/auth/login",
+             {"email": "a@b.c", "password": "p"}),
             ("health", [], "GET", "/api/health", None),
             ("register", [{"email": "a@b.c", "password": "p"}], "POST", "/api/auth/register",
              {"email": "a@b.c", "password": "p"}),
@@ -147,7 +149,7 @@ class BridgeHostTest(unittest.TestCase):
         routes = []
         for name, _, verb, path, _ in calls:
             body = {"method": name}
-            if name == "register":
+            if name in ("login", "register"):
                 body = {"token": "tok-1", "user": {"method": name}}
             route = {"method": verb, "path": path, "status": 200,
                      "headers": {"Content-Type": "application/json"}, "body": json.dumps(body)}
@@ -163,13 +165,14 @@ class BridgeHostTest(unittest.TestCase):
         replies = self.replies(self.run_bridge(lines))
         recorded = self.service.requests()
         self.assertEqual(len(recorded), len(calls))
-        authenticated = {"health", "register"}
+        self.assertEqual(len({name for name, *_ in calls}), 31)
+        unauthenticated = {"login", "health", "register"}
         for (name, args, verb, path, body), seen in zip(calls, recorded):
             with self.subTest(method=name):
                 self.assertEqual((seen["method"], seen["path"]), (verb, path))
                 headers = dict(seen["headers"])
                 self.assertEqual(headers.get("Accept"), "application/json")
-                if name in authenticated:
+                if name in unauthenticated:
                     self.assertNotIn("Authorization", headers)
                 else:
                     self.assertEqual(headers.get("Authorization"), "Bearer tok-1")
@@ -183,8 +186,8 @@ class BridgeHostTest(unittest.TestCase):
                     self.assertEqual(sent, b"")
                 reply = replies[name]
                 self.assertTrue(reply["ok"], reply)
-                if name == "register":
-                    self.assertEqual(reply["data"], {"method": name})
+                if name in ("login", "register"):
+                    self.assertEqual(reply["data"], {"method": name})  # the token stays native
                 elif name == "matchImage":
                     self.assertEqual(reply["data"], {"content_type": "image/webp",
                                                      "data_base64": base64.b64encode(b"PNGDATA").decode()})
@@ -192,7 +195,7 @@ class BridgeHostTest(unittest.TestCase):
                     self.assertIsNone(reply["data"])
                 else:
                     self.assertEqual(reply["data"], {"method": name})
-        upload = dict(recorded[3]["headers"])
+        upload = dict(recorded[4]["headers"])
         self.assertEqual(upload["Content-Type"], "image/png")
         self.assertEqual(upload["X-File-Name"], "%E6%88%AA%E5%9B%BE%201.png")
         self.assertEqual(upload["X-Order-Id"], A)
