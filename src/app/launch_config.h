@@ -38,7 +38,6 @@ LaunchPlatform& SystemLaunchPlatform();
 #endif
 inline constexpr std::u16string_view kDefaultServiceBaseUrl = u"" VARDEKO_DEFAULT_API_URL;
 
-
 // The folder of a module path: the last component and the separators before it go
 // ("\\" and "/" both count); a drive root keeps its separator.
 std::u16string ParentDirectory(std::u16string_view modulePath);
