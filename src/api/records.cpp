@@ -11,28 +11,19 @@ constexpr auto kRequired = Presence::kRequired;
 constexpr auto kOptional = Presence::kOptional;
 constexpr auto kNullable = Nullability::kNullable;
 
-// A count member; null is not a count.
+// A count member; null is not a count unless the rule says so.
 void CheckCountMember(const json& record, std::string_view name, std::int64_t minimum,
                       std::int64_t maximum, Presence presence,
                       Nullability nullability = Nullability::kNotNull) {
-  if (!HasMember(record, name)) {
-    if (presence == kOptional) return;
-    Throw(failures::kInvalidInput);
+  if (const json* value = MemberToCheck(record, name, presence, nullability)) {
+    CheckCount(*value, minimum, maximum);
   }
-  const json& value = *record.find(name);
-  if (nullability == kNullable && value.is_null()) return;
-  CheckCount(value, minimum, maximum);
 }
 
 void CheckBooleanMember(const json& record, std::string_view name, Presence presence,
                         Nullability nullability = Nullability::kNotNull) {
-  if (!HasMember(record, name)) {
-    if (presence == kOptional) return;
-    Throw(failures::kInvalidInput);
-  }
-  const json& value = *record.find(name);
-  if (nullability == kNullable && value.is_null()) return;
-  if (!value.is_boolean()) Throw(failures::kInvalidInput);
+  const json* value = MemberToCheck(record, name, presence, nullability);
+  if (value != nullptr && !value->is_boolean()) Throw(failures::kInvalidInput);
 }
 
 const json& MemberOrNull(const json& record, std::string_view name) {

@@ -92,24 +92,28 @@ bool HasMember(const json& record, std::string_view name) {
   return record.is_object() && record.find(name) != record.end();
 }
 
-void CheckTextMember(const json& record, std::string_view name, std::size_t limit,
-                     Presence presence, Nullability nullability) {
+const json* MemberToCheck(const json& record, std::string_view name, Presence presence,
+                          Nullability nullability) {
   if (!HasMember(record, name)) {
-    if (presence == Presence::kOptional) return;
+    if (presence == Presence::kOptional) return nullptr;
     Throw(failures::kInvalidInput);
   }
   const json& value = *record.find(name);
-  if (nullability == Nullability::kNullable && value.is_null()) return;
-  CheckText(value, limit);
+  if (nullability == Nullability::kNullable && value.is_null()) return nullptr;
+  return &value;
+}
+
+void CheckTextMember(const json& record, std::string_view name, std::size_t limit,
+                     Presence presence, Nullability nullability) {
+  if (const json* value = MemberToCheck(record, name, presence, nullability))
+    CheckText(*value, limit);
 }
 
 void CheckChoice(const json& record, std::string_view name,
                  std::initializer_list<std::string_view> allowed, Presence presence) {
-  if (!HasMember(record, name)) {
-    if (presence == Presence::kOptional) return;
-    Throw(failures::kInvalidInput);
-  }
-  const std::string choice = CheckText(*record.find(name), kMaxChoiceLength);
+  const json* value = MemberToCheck(record, name, presence);
+  if (value == nullptr) return;
+  const std::string choice = CheckText(*value, kMaxChoiceLength);
   for (const std::string_view candidate : allowed) {
     if (choice == candidate) return;
   }

@@ -47,6 +47,13 @@ bool HasMember(const nlohmann::json& record, std::string_view name);
 enum class Presence { kRequired, kOptional };
 enum class Nullability { kNotNull, kNullable };
 
+// The member's value still to be checked, or nullptr when the rule is already met: the
+// member is absent and optional, or null and nullable. Absent and required raises
+// INVALID_INPUT.
+const nlohmann::json* MemberToCheck(const nlohmann::json& record, std::string_view name,
+                                    Presence presence,
+                                    Nullability nullability = Nullability::kNotNull);
+
 void CheckTextMember(const nlohmann::json& record, std::string_view name, std::size_t limit,
                      Presence presence, Nullability nullability = Nullability::kNotNull);
 
