@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "common/unique_resource.h"
@@ -81,6 +82,22 @@ ComPtr<Interface> MakeCallback(Function function) {
   ComPtr<Interface> callback;
   callback.Attach(new Callback<Interface, Args...>(std::move(function)));
   return callback;
+}
+
+// A view event handler: wraps the runtime's arguments in `Adapter` and calls `handler`
+// with them. The event reports success, or the handler's own result when it has one.
+template <class Interface, class RawArgs, class Adapter, class Handler>
+ComPtr<Interface> ViewEventHandler(Handler handler) {
+  return MakeCallback<Interface, ICoreWebView2*, RawArgs*>(
+      [handler = std::move(handler)](ICoreWebView2*, RawArgs* raw) -> HRESULT {
+        Adapter adapted(raw);
+        if constexpr (std::is_void_v<std::invoke_result_t<const Handler&, Adapter&>>) {
+          handler(adapted);
+          return S_OK;
+        } else {
+          return static_cast<HRESULT>(handler(adapted));
+        }
+      });
 }
 
 // Environment options with the SDK's defaults: the target version this SDK was built
@@ -312,26 +329,17 @@ class View final : public BrowserView {
   BrowserResult AddProcessFailed(BrowserEvent<ProcessFailedArgs> handler) override {
     EventRegistrationToken token;
     return view_->add_ProcessFailed(
-        MakeCallback<ICoreWebView2ProcessFailedEventHandler, ICoreWebView2*,
-                     ICoreWebView2ProcessFailedEventArgs*>(
-            [handler](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
-              FailedArgs adapted(args);
-              handler(adapted);
-              return S_OK;
-            })
+        ViewEventHandler<ICoreWebView2ProcessFailedEventHandler,
+                         ICoreWebView2ProcessFailedEventArgs, FailedArgs>(std::move(handler))
             .Get(),
         &token);
   }
   BrowserResult AddWebMessageReceived(BrowserEvent<WebMessageReceivedArgs> handler) override {
     EventRegistrationToken token;
     return view_->add_WebMessageReceived(
-        MakeCallback<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*,
-                     ICoreWebView2WebMessageReceivedEventArgs*>(
-            [handler](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
-              WebMessageArgs adapted(args);
-              handler(adapted);
-              return S_OK;
-            })
+        ViewEventHandler<ICoreWebView2WebMessageReceivedEventHandler,
+                         ICoreWebView2WebMessageReceivedEventArgs, WebMessageArgs>(
+            std::move(handler))
             .Get(),
         &token);
   }
@@ -346,26 +354,18 @@ class View final : public BrowserView {
   BrowserResult AddNewWindowRequested(BrowserEvent<NewWindowRequestedArgs> handler) override {
     EventRegistrationToken token;
     return view_->add_NewWindowRequested(
-        MakeCallback<ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2*,
-                     ICoreWebView2NewWindowRequestedEventArgs*>(
-            [handler](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
-              NewWindowArgs adapted(args);
-              handler(adapted);
-              return S_OK;
-            })
+        ViewEventHandler<ICoreWebView2NewWindowRequestedEventHandler,
+                         ICoreWebView2NewWindowRequestedEventArgs, NewWindowArgs>(
+            std::move(handler))
             .Get(),
         &token);
   }
   BrowserResult AddPermissionRequested(BrowserEvent<PermissionRequestedArgs> handler) override {
     EventRegistrationToken token;
     return view_->add_PermissionRequested(
-        MakeCallback<ICoreWebView2PermissionRequestedEventHandler, ICoreWebView2*,
-                     ICoreWebView2PermissionRequestedEventArgs*>(
-            [handler](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
-              PermissionArgs adapted(args);
-              handler(adapted);
-              return S_OK;
-            })
+        ViewEventHandler<ICoreWebView2PermissionRequestedEventHandler,
+                         ICoreWebView2PermissionRequestedEventArgs, PermissionArgs>(
+            std::move(handler))
             .Get(),
         &token);
   }
@@ -375,38 +375,26 @@ class View final : public BrowserView {
     if (FAILED(view_.As(&view4))) return std::nullopt;
     EventRegistrationToken token;
     return view4->add_DownloadStarting(
-        MakeCallback<ICoreWebView2DownloadStartingEventHandler, ICoreWebView2*,
-                     ICoreWebView2DownloadStartingEventArgs*>(
-            [handler](ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
-              DownloadArgs adapted(args);
-              handler(adapted);
-              return S_OK;
-            })
+        ViewEventHandler<ICoreWebView2DownloadStartingEventHandler,
+                         ICoreWebView2DownloadStartingEventArgs, DownloadArgs>(std::move(handler))
             .Get(),
         &token);
   }
   BrowserResult AddNavigationCompleted(BrowserEvent<NavigationCompletedArgs> handler) override {
     EventRegistrationToken token;
     return view_->add_NavigationCompleted(
-        MakeCallback<ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2*,
-                     ICoreWebView2NavigationCompletedEventArgs*>(
-            [handler](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
-              CompletedArgs adapted(args);
-              handler(adapted);
-              return S_OK;
-            })
+        ViewEventHandler<ICoreWebView2NavigationCompletedEventHandler,
+                         ICoreWebView2NavigationCompletedEventArgs, CompletedArgs>(
+            std::move(handler))
             .Get(),
         &token);
   }
   BrowserResult AddWebResourceRequested(WebResourceRequestedHandler handler) override {
     EventRegistrationToken token;
     return view_->add_WebResourceRequested(
-        MakeCallback<ICoreWebView2WebResourceRequestedEventHandler, ICoreWebView2*,
-                     ICoreWebView2WebResourceRequestedEventArgs*>(
-            [handler](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
-              ResourceArgs adapted(args);
-              return static_cast<HRESULT>(handler(adapted));
-            })
+        ViewEventHandler<ICoreWebView2WebResourceRequestedEventHandler,
+                         ICoreWebView2WebResourceRequestedEventArgs, ResourceArgs>(
+            std::move(handler))
             .Get(),
         &token);
   }
@@ -428,15 +416,12 @@ class View final : public BrowserView {
   }
 
  private:
+  // Top-level and frame navigations share one handler and argument type.
   static ComPtr<ICoreWebView2NavigationStartingEventHandler> NavigationHandler(
       BrowserEvent<NavigationStartingArgs> handler) {
-    return MakeCallback<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*,
-                        ICoreWebView2NavigationStartingEventArgs*>(
-        [handler](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
-          NavigationArgs adapted(args);
-          handler(adapted);
-          return S_OK;
-        });
+    return ViewEventHandler<ICoreWebView2NavigationStartingEventHandler,
+                            ICoreWebView2NavigationStartingEventArgs, NavigationArgs>(
+        std::move(handler));
   }
 
   ComPtr<ICoreWebView2> view_;

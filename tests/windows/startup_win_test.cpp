@@ -146,17 +146,23 @@ class StartupTest : public ::testing::Test {
 
   std::filesystem::path Exe() const { return install_ / L"Vardeko.exe"; }
 
+  // Starts the program, which must show the start-up box and, once it is dismissed,
+  // exit with 1.
+  void ExpectStartupFailure(const std::map<std::wstring, std::wstring>& variables) {
+    Process vardeko(Exe(), variables);
+    HWND box = vardeko.WaitForMessageBox(60s);
+    ExpectStartupBox(box);
+    Dismiss(box);
+    EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
+  }
+
   std::filesystem::path root_;
   std::filesystem::path install_;
 };
 
 TEST_F(StartupTest, MissingRendererPageShowsTheStartupBoxAndExitsWithOne) {
   std::filesystem::remove(install_ / L"renderer" / L"index.html");
-  Process vardeko(Exe(), Variables(L"data"));
-  HWND box = vardeko.WaitForMessageBox(60s);
-  ExpectStartupBox(box);
-  Dismiss(box);
-  EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
+  ExpectStartupFailure(Variables(L"data"));
   // The data directory is created before the page files are looked for.
   EXPECT_TRUE(std::filesystem::is_directory(root_ / L"data"));
 }
@@ -164,21 +170,13 @@ TEST_F(StartupTest, MissingRendererPageShowsTheStartupBoxAndExitsWithOne) {
 TEST_F(StartupTest, InvalidDevelopmentUrlShowsTheStartupBoxAndExitsWithOne) {
   auto variables = Variables(L"data");
   variables[L"VARDEKO_DEV_URL"] = L"http://localhost:3000";
-  Process vardeko(Exe(), variables);
-  HWND box = vardeko.WaitForMessageBox(60s);
-  ExpectStartupBox(box);
-  Dismiss(box);
-  EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
+  ExpectStartupFailure(variables);
 }
 
 TEST_F(StartupTest, RemoteHttpServiceAddressShowsTheStartupBoxAndExitsWithOne) {
   auto variables = Variables(L"data");
   variables[L"VARDEKO_API_URL"] = L"http://ledger.example.com/api";
-  Process vardeko(Exe(), variables);
-  HWND box = vardeko.WaitForMessageBox(60s);
-  ExpectStartupBox(box);
-  Dismiss(box);
-  EXPECT_EQ(vardeko.WaitForExit(30s), 1u);
+  ExpectStartupFailure(variables);
 }
 
 TEST_F(StartupTest, OneInstancePerDataDirectory) {
