@@ -7,8 +7,8 @@
 #include <random>
 #include <string>
 
-#include "api/screenshot.h"
-#include "api/validation.h"
+#include "service/screenshot.h"
+#include "service/validation.h"
 
 namespace vardeko::bench {
 namespace {

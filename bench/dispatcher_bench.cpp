@@ -6,12 +6,12 @@
 #include <string>
 
 #include "allocation_meter.h"
-#include "app/host.h"
-#include "app/text_conversion.h"
-#include "app/ui_event_queue_posix.h"
-#include "bridge/dispatcher.h"
+#include "base/utf.h"
 #include "fakes/null_window_operations.h"
 #include "fakes/stub_browser_view.h"
+#include "platform/ui_event_queue_posix.h"
+#include "shell/dispatcher.h"
+#include "shell/host.h"
 
 namespace vardeko::bench {
 namespace {
@@ -54,7 +54,7 @@ struct Bench {
     host.window = queue.window();
     host.webview = std::make_unique<testing::StubBrowserView>(
         [](std::u16string_view json) { benchmark::DoNotOptimize(json.data()); });
-    host.bridge = std::make_shared<NullService>();
+    host.serviceClient = std::make_shared<NullService>();
   }
   // Waits for the worker's reply so that each iteration starts with no request running.
   void AwaitReply() {

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "api/http_transport.h"
-#include "api/session_platform_posix.h"
 #include "fakes/temp_dir.h"
 #include "integration/test_server.h"
+#include "service/http_transport.h"
+#include "service/session_platform_posix.h"
 
 namespace vardeko::bench {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/screenshot.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
+#include "service/screenshot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

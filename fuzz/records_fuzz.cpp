@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string>
 
-#include "api/records.h"
-#include "api/screenshot.h"
-#include "api/validation.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
+#include "service/records.h"
+#include "service/screenshot.h"
+#include "service/validation.h"
 
 namespace {
 

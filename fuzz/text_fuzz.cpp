@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/validation.h"
-#include "bridge/api_failure.h"
-#include "common/utf.h"
+#include "base/api_failure.h"
+#include "base/utf.h"
+#include "service/validation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

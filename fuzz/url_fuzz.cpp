@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/service_address.h"
-#include "bridge/api_failure.h"
-#include "common/utf.h"
+#include "base/api_failure.h"
+#include "base/utf.h"
+#include "service/service_address.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string url(reinterpret_cast<const char*>(data), size);

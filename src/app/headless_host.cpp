@@ -1,13 +1,13 @@
-#include "app/bridge_host.h"
+#include "app/headless_host.h"
 
 #include <ostream>
 
-#include "api/api_bridge.h"
-#include "app/main_window.h"
-#include "app/text_conversion.h"
-#include "bridge/api_failure.h"
-#include "bridge/dispatcher.h"
-#include "host/page_only_view.h"
+#include "base/api_failure.h"
+#include "base/utf.h"
+#include "platform/page_only_view.h"
+#include "service/api_bridge.h"
+#include "shell/dispatcher.h"
+#include "shell/main_window.h"
 
 namespace vardeko {
 namespace {
@@ -17,14 +17,14 @@ using nlohmann::json;
 // The page: every message it is given becomes {"page": VALUE}.
 class ConsolePage final : public PageOnlyView {
  public:
-  explicit ConsolePage(BridgeHost& host) : host_(host) {}
+  explicit ConsolePage(HeadlessHost& host) : host_(host) {}
 
   void PostWebMessageAsJson(std::u16string_view text) override {
     host_.Write("{\"page\":" + WideToUtf8(text) + "}");
   }
 
  private:
-  BridgeHost& host_;
+  HeadlessHost& host_;
 };
 
 class LineMessage final : public WebMessageReceivedArgs {
@@ -68,27 +68,24 @@ void ConsoleWindow::Destroy(WindowHandle) {
   host_.Closed();
 }
 
-BridgeHost::BridgeHost(std::ostream& out, std::ostream& errors, std::function<void()> lineHandled)
+HeadlessHost::HeadlessHost(std::ostream& out, std::ostream& errors,
+                           std::function<void()> lineHandled)
     : out_(out),
       errors_(errors),
       window_(*this),
       host_(window_),
       lineHandled_(std::move(lineHandled)) {}
 
-void BridgeHost::Write(const std::string& line) { out_ << line << '\n' << std::flush; }
+void HeadlessHost::Write(const std::string& line) { out_ << line << '\n' << std::flush; }
 
-bool BridgeHost::Configure(LaunchPlatform& platform, WindowHandle window) {
+bool HeadlessHost::Configure(LaunchPlatform& platform, WindowHandle window) {
   try {
     host_.window = window;
-    host_.dataDirectory = ResolveDataDirectory(platform);
-    std::filesystem::create_directories(host_.dataDirectory);
-    host_.bridge =
-        std::make_shared<ApiBridge>(ResolveServiceBaseUrl(platform), host_.dataDirectory);
-    // The page is not served here, so no renderer folder is needed; the development
-    // address still decides the page's source.
-    const std::u16string development = platform.ReadEnvironmentVariable(u"VARDEKO_DEV_URL");
-    if (!development.empty()) host_.startUrl = ResolveStartUrl(platform, {}, kStartUrl);
-    host_.debugEnabled = ResolveDebugPort(platform).has_value();
+    const LaunchConfig config = ResolveLaunchConfig(platform, PageSource::kProtocolOnly);
+    host_.dataDirectory = config.dataDirectory;
+    host_.serviceClient = std::make_shared<ApiBridge>(config.serviceBaseUrl, config.dataDirectory);
+    host_.startUrl = config.startUrl;
+    host_.debugEnabled = config.debugPort.has_value();
     host_.webview = std::make_unique<ConsolePage>(*this);
     host_.pageLoaded = true;  // the page counts as loaded from the start
     return true;
@@ -102,14 +99,14 @@ bool BridgeHost::Configure(LaunchPlatform& platform, WindowHandle window) {
   return false;
 }
 
-int BridgeHost::Run(const NextEvent& next) {
+int HeadlessHost::Run(const NextEvent& next) {
   while (!done_) {
     if (auto event = next(-1)) Handle(event->first, std::move(event->second), next);
   }
   return exitCode_;
 }
 
-void BridgeHost::Handle(std::uint32_t message, PostedJson payload, const NextEvent& next) {
+void HeadlessHost::Handle(std::uint32_t message, PostedJson payload, const NextEvent& next) {
   switch (message) {
     case WM_APP_POST_JSON:
       DeliverPostedJson(host_, std::move(payload));
@@ -117,15 +114,15 @@ void BridgeHost::Handle(std::uint32_t message, PostedJson payload, const NextEve
     case WM_APP_CLOSE_CONFIRMED:
       HandleCloseConfirmed(host_);
       break;
-    case kBridgeCloseAttempt:
+    case kHeadlessCloseAttempt:
       Write(WindowLine("request-close").dump());
       HandleCloseAttempt(host_);
       break;
-    case kBridgeInputLine:
+    case kHeadlessInputLine:
       if (payload) HandleLine(*payload, next);
       if (lineHandled_) lineHandled_();
       break;
-    case kBridgeEndOfInput:
+    case kHeadlessEndOfInput:
       WaitForRequests(next);
       done_ = true;
       break;
@@ -134,7 +131,7 @@ void BridgeHost::Handle(std::uint32_t message, PostedJson payload, const NextEve
   }
 }
 
-void BridgeHost::HandleLine(const std::string& line, const NextEvent& next) {
+void HeadlessHost::HandleLine(const std::string& line, const NextEvent& next) {
   const json input = json::parse(line, nullptr, false);
   const auto member = [&](const char* name) {
     return input.is_object() && input.contains(name) ? &input[name] : nullptr;
@@ -157,7 +154,7 @@ void BridgeHost::HandleLine(const std::string& line, const NextEvent& next) {
   }
 }
 
-void BridgeHost::WaitForRequests(const NextEvent& next) {
+void HeadlessHost::WaitForRequests(const NextEvent& next) {
   // Each running request's job holds a copy of the service client until its reply
   // has been posted; the Host holds the other.
   // No input arrives meanwhile: the reader waits for this line to be handled.
@@ -166,7 +163,7 @@ void BridgeHost::WaitForRequests(const NextEvent& next) {
     if (event) Handle(event->first, std::move(event->second), next);
     return event.has_value();
   };
-  while (!done_ && host_.bridge.use_count() > 1) take(10);
+  while (!done_ && host_.serviceClient.use_count() > 1) take(10);
   while (!done_ && take(0)) {
   }
 }

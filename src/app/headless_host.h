@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "app/host.h"
-#include "app/launch_config.h"
-#include "app/window_operations.h"
+#include "platform/window_operations.h"
+#include "shell/host.h"
+#include "shell/launch_config.h"
 
 // The headless bridge host: the real dispatcher, workers and service client, with the
 // page and the window replaced by lines of JSON on standard input and output.
@@ -20,11 +20,11 @@
 namespace vardeko {
 
 // Private messages of the host's own UI loop, beside WM_APP_POST_JSON and the others.
-inline constexpr std::uint32_t kBridgeInputLine = 0x8010;  // payload: one input line
-inline constexpr std::uint32_t kBridgeEndOfInput = 0x8011;
-inline constexpr std::uint32_t kBridgeCloseAttempt = 0x0010;  // WM_CLOSE
+inline constexpr std::uint32_t kHeadlessInputLine = 0x8010;  // payload: one input line
+inline constexpr std::uint32_t kHeadlessEndOfInput = 0x8011;
+inline constexpr std::uint32_t kHeadlessCloseAttempt = 0x0010;  // WM_CLOSE
 
-class BridgeHost;
+class HeadlessHost;
 
 // Lets the input reader take the next line only after the last one was handled. (A
 // mutex and condition variable: MinGW's std::binary_semaphore was seen to lose a
@@ -53,7 +53,7 @@ class LineGate {
 // The window the built-in methods act on: each action becomes an output line.
 class ConsoleWindow final : public WindowOperations {
  public:
-  explicit ConsoleWindow(BridgeHost& host) : host_(host) {}
+  explicit ConsoleWindow(HeadlessHost& host) : host_(host) {}
   void Minimize(WindowHandle) override;
   void Maximize(WindowHandle) override;
   void Restore(WindowHandle) override;
@@ -67,11 +67,11 @@ class ConsoleWindow final : public WindowOperations {
   void ShowError(WindowHandle, std::u16string_view) override {}
 
  private:
-  BridgeHost& host_;
+  HeadlessHost& host_;
   bool maximized_ = false;
 };
 
-class BridgeHost {
+class HeadlessHost {
  public:
   // Takes the next UI event, waiting up to the time-out; nullopt when none came.
   using NextEvent =
@@ -79,7 +79,7 @@ class BridgeHost {
 
   // `lineHandled` is called after each input line has been handled, so the reader takes
   // the next line only then: lines act in order with what they post to the UI loop.
-  BridgeHost(std::ostream& out, std::ostream& errors, std::function<void()> lineHandled);
+  HeadlessHost(std::ostream& out, std::ostream& errors, std::function<void()> lineHandled);
 
   // Resolves the launch configuration and creates the service client. On failure one
   // line goes to the error stream and false comes back.
@@ -109,6 +109,6 @@ class BridgeHost {
 };
 
 // Runs the whole host on the platform's event loop; returns the exit code.
-int RunBridgeHost();
+int RunHeadlessHost();
 
 }  // namespace vardeko

@@ -3,8 +3,8 @@
 #include <iostream>
 #include <thread>
 
-#include "app/bridge_host.h"
-#include "app/ui_event_queue_posix.h"
+#include "app/headless_host.h"
+#include "platform/ui_event_queue_posix.h"
 
 int main() {
   std::ios::sync_with_stdio(false);
@@ -12,7 +12,7 @@ int main() {
   std::cin.tie(nullptr);
   vardeko::UiEventQueue queue;
   vardeko::LineGate lineHandled;
-  vardeko::BridgeHost host(std::cout, std::cerr, [&lineHandled] { lineHandled.Release(); });
+  vardeko::HeadlessHost host(std::cout, std::cerr, [&lineHandled] { lineHandled.Release(); });
   if (!host.Configure(vardeko::SystemLaunchPlatform(), queue.window())) return 1;
 
   // Standard input cannot be interrupted; the reader ends with the process.
@@ -20,11 +20,11 @@ int main() {
     std::string line;
     while (std::getline(std::cin, line)) {
       queue.Push(
-          {vardeko::kBridgeInputLine, vardeko::PostedJson(new std::string(std::move(line)))});
+          {vardeko::kHeadlessInputLine, vardeko::PostedJson(new std::string(std::move(line)))});
       line.clear();
       lineHandled.Acquire();
     }
-    queue.Push({vardeko::kBridgeEndOfInput, nullptr});
+    queue.Push({vardeko::kHeadlessEndOfInput, nullptr});
   }).detach();
 
   const int code = host.Run(

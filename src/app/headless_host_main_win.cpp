@@ -6,7 +6,8 @@
 #include <iostream>
 #include <thread>
 
-#include "app/bridge_host.h"
+#include "app/headless_host.h"
+#include "platform/window_handle_win.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ HWND CreateMessageWindow() {
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &DefWindowProcW;
   windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"VardekoBridgeHost";
+  windowClass.lpszClassName = L"VardekoHeadlessHost";
   RegisterClassExW(&windowClass);
   return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                          windowClass.hInstance, nullptr);
@@ -32,9 +33,9 @@ int main() {
     std::cerr << "vardeko-bridge: no message window\n";
     return 1;
   }
-  const vardeko::WindowHandle handle{reinterpret_cast<std::uintptr_t>(window)};
+  const vardeko::WindowHandle handle = vardeko::FromHwnd(window);
   vardeko::LineGate lineHandled;
-  vardeko::BridgeHost host(std::cout, std::cerr, [&lineHandled] { lineHandled.Release(); });
+  vardeko::HeadlessHost host(std::cout, std::cerr, [&lineHandled] { lineHandled.Release(); });
   if (!host.Configure(vardeko::SystemLaunchPlatform(), handle)) return 1;
 
   std::thread([window, &lineHandled] {
@@ -42,7 +43,7 @@ int main() {
     while (std::getline(std::cin, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       vardeko::PostedJson text(new std::string(std::move(line)));
-      if (!PostMessageW(window, vardeko::kBridgeInputLine, 0,
+      if (!PostMessageW(window, vardeko::kHeadlessInputLine, 0,
                         reinterpret_cast<LPARAM>(text.get()))) {
         break;
       }
@@ -50,7 +51,7 @@ int main() {
       line.clear();
       lineHandled.Acquire();
     }
-    PostMessageW(window, vardeko::kBridgeEndOfInput, 0, 0);
+    PostMessageW(window, vardeko::kHeadlessEndOfInput, 0, 0);
   }).detach();
 
   const int code =
@@ -66,7 +67,7 @@ int main() {
         }
         vardeko::PostedJson payload;
         if (message.message == vardeko::WM_APP_POST_JSON ||
-            message.message == vardeko::kBridgeInputLine) {
+            message.message == vardeko::kHeadlessInputLine) {
           payload.reset(reinterpret_cast<std::string*>(message.lParam));
         }
         return std::make_pair(static_cast<std::uint32_t>(message.message), std::move(payload));

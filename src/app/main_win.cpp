@@ -11,14 +11,17 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/host.h"
-#include "app/launch_config.h"
-#include "app/main_window.h"
-#include "app/window_operations_win.h"
-#include "common/scope_exit.h"
-#include "common/unique_resource.h"
-#include "common/wide_win.h"
-#include "host/webview2_win.h"
+#include "base/dpi_scaling.h"
+#include "base/scope_exit.h"
+#include "base/unique_resource.h"
+#include "base/wide_win.h"
+#include "platform/webview2_win.h"
+#include "platform/window_handle_win.h"
+#include "platform/window_operations_win.h"
+#include "service/api_bridge.h"
+#include "shell/host.h"
+#include "shell/launch_config.h"
+#include "shell/main_window.h"
 
 namespace vardeko {
 namespace {
@@ -104,7 +107,7 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* host = static_cast<Host*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    host->window = WindowHandle{reinterpret_cast<std::uintptr_t>(window)};
+    host->window = FromHwnd(window);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host));
     return DefWindowProcW(window, message, wParam, lParam);
   }
@@ -163,8 +166,8 @@ int Run(HINSTANCE instance, int showCommand) {
     host.emplace(windowOperations);
     const UINT dpi = GetDpiForSystem();
     window = CreateWindowExW(0, kWindowClass, kWindowTitle, kWindowStyle, CW_USEDEFAULT,
-                             CW_USEDEFAULT, ::MulDiv(kWindowWidth, dpi, 96),
-                             ::MulDiv(kWindowHeight, dpi, 96), nullptr, nullptr, instance, &*host);
+                             CW_USEDEFAULT, ScaleForDpi(kWindowWidth, dpi),
+                             ScaleForDpi(kWindowHeight, dpi), nullptr, nullptr, instance, &*host);
     if (window == nullptr) throw std::runtime_error("window creation");
 
     DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &kDwmCornerRound,
@@ -173,7 +176,9 @@ int Run(HINSTANCE instance, int showCommand) {
     UpdateWindow(window);
 
     runtime = CreateWebView2Runtime(ExecutableDirectory(platform) / L"WebView2Loader.dll");
-    host->Start(platform, *runtime);
+    const LaunchConfig config = ResolveLaunchConfig(platform, PageSource::kRendererFolder);
+    host->Start(config, std::make_shared<ApiBridge>(config.serviceBaseUrl, config.dataDirectory),
+                *runtime);
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

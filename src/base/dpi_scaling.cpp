@@ -1,4 +1,4 @@
-#include "app/window_operations.h"
+#include "base/dpi_scaling.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "common/secure_wipe.h"
+#include "base/secure_wipe.h"
 
 #include <atomic>
 #include <cstring>

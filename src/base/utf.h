@@ -5,6 +5,18 @@
 #include <string>
 #include <string_view>
 
+namespace vardeko {
+
+// Strict conversions used by the shell, the web host and the bridge. Empty gives empty.
+// Utf8ToWide throws std::runtime_error("invalid UTF-8") for text that is not valid
+// UTF-8; WideToUtf8 throws std::runtime_error("invalid UTF-16") for an unpaired
+// surrogate. Win32's conversions on Windows, the portable codec below elsewhere. Pure
+// functions, callable from any thread.
+std::u16string Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::u16string_view text);
+
+}  // namespace vardeko
+
 // Portable strict conversions between UTF-8 and UTF-16. They refuse exactly what the
 // Win32 conversions refuse with MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS: truncated
 // or stray bytes, overlong forms, encoded surrogates, values above U+10FFFF, and

@@ -1,7 +1,6 @@
 #include <stdexcept>
 
-#include "app/text_conversion.h"
-#include "common/utf.h"
+#include "base/utf.h"
 
 namespace vardeko {
 

@@ -3,8 +3,8 @@
 #include <climits>
 #include <stdexcept>
 
-#include "app/text_conversion.h"
-#include "common/wide_win.h"
+#include "base/utf.h"
+#include "base/wide_win.h"
 
 namespace vardeko {
 

@@ -17,6 +17,10 @@ inline const wchar_t* AsWide(const std::u16string& text) { return AsWide(text.c_
 inline const char16_t* AsUtf16(const wchar_t* text) {
   return reinterpret_cast<const char16_t*>(text);
 }
+// A NUL-terminated copy for Win32 calls that take a plain pointer.
+inline std::wstring Terminated(std::u16string_view text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
 inline std::u16string_view AsUtf16View(const wchar_t* text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(AsUtf16(text));
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/page_channel.h"
+#include "platform/page_channel.h"
 
 // The browser control as the shell uses it: the operations and events the web host
 // drives, each mapped one to one onto the runtime (WebView2 on Windows; WebKitGTK can

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "app/launch_config.h"
-#include "app/text_conversion.h"
+#include "base/utf.h"
+#include "platform/launch_platform.h"
 
 namespace vardeko {
 namespace {

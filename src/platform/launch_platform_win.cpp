@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "app/launch_config.h"
-#include "common/unique_resource.h"
-#include "common/wide_win.h"
+#include "base/unique_resource.h"
+#include "base/wide_win.h"
+#include "platform/launch_platform.h"
 
 namespace vardeko {
 namespace {

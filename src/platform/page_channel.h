@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "common/secure_wipe.h"
+#include "base/secure_wipe.h"
 
 namespace vardeko {
 

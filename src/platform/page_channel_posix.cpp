@@ -2,8 +2,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "app/page_channel.h"
-#include "app/ui_event_queue_posix.h"
+#include "platform/page_channel.h"
+#include "platform/ui_event_queue_posix.h"
 
 namespace vardeko {
 namespace {

@@ -1,13 +1,9 @@
 #include <windows.h>
 
-#include "app/page_channel.h"
+#include "platform/page_channel.h"
+#include "platform/window_handle_win.h"
 
 namespace vardeko {
-namespace {
-
-HWND ToHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window.value); }
-
-}  // namespace
 
 bool PostJsonToWindow(WindowHandle window, PostedJson text) noexcept {
   const LPARAM owned = reinterpret_cast<LPARAM>(text.get());

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "host/browser.h"
+#include "platform/browser.h"
 
 namespace vardeko {
 

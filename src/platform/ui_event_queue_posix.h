@@ -7,7 +7,7 @@
 #include <mutex>
 #include <optional>
 
-#include "app/page_channel.h"
+#include "platform/page_channel.h"
 
 namespace vardeko {
 

@@ -11,10 +11,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "common/unique_resource.h"
-#include "common/wide_win.h"
-#include "host/webview2_uuids_win.h"
-#include "host/webview2_win.h"
+#include "base/unique_resource.h"
+#include "base/wide_win.h"
+#include "platform/webview2_uuids_win.h"
+#include "platform/webview2_win.h"
+#include "platform/window_handle_win.h"
 
 namespace vardeko {
 namespace {
@@ -24,10 +25,6 @@ using UniqueModule = UniqueResource<HMODULE, &FreeLibrary>;
 using UniqueCoTaskMemString = UniqueResource<LPWSTR, &CoTaskMemFree>;
 
 constexpr wchar_t kTargetBrowserVersion[] = L"152.0.4191.47";
-
-std::wstring Terminated(std::u16string_view text) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-}
 
 // A COM object counted atomically and freed by its last Release; the base of our
 // handlers and of the options object (MinGW has no wrl/implements.h).
@@ -460,7 +457,7 @@ class Environment final : public BrowserEnvironment {
 
   BrowserResult CreateController(WindowHandle parent, ControllerCompleted completed) override {
     return environment_->CreateCoreWebView2Controller(
-        reinterpret_cast<HWND>(parent.value),
+        ToHwnd(parent),
         MakeCallback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT,
                      ICoreWebView2Controller*>([completed](HRESULT result,
                                                            ICoreWebView2Controller* controller) {

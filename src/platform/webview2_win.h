@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "host/browser.h"
+#include "platform/browser.h"
 
 namespace vardeko {
 

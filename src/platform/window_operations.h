@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "app/page_channel.h"
-#include "host/browser.h"
+#include "platform/browser.h"
+#include "platform/page_channel.h"
 
 namespace vardeko {
 
@@ -35,14 +35,5 @@ class WindowOperations {
   // A modal error message owned by the window; returns when the user dismisses it.
   virtual void ShowError(WindowHandle window, std::u16string_view text) = 0;
 };
-
-// Win32's MulDiv: a * b / c computed in 64 bits and rounded half away from zero; -1
-// when c is 0 or the result does not fit in 32 bits.
-int MulDiv(int a, int b, int c) noexcept;
-
-// A length in logical (96-DPI) pixels scaled to the given DPI.
-inline int ScaleForDpi(int logical, unsigned dpi) noexcept {
-  return MulDiv(logical, static_cast<int>(dpi), 96);
-}
 
 }  // namespace vardeko

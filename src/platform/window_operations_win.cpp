@@ -1,17 +1,13 @@
 #include <windows.h>
 
-#include "app/window_operations_win.h"
+#include "platform/window_operations_win.h"
 
 #include <string>
 
-#include "common/wide_win.h"
+#include "base/wide_win.h"
+#include "platform/window_handle_win.h"
 
 namespace vardeko {
-namespace {
-
-HWND ToHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window.value); }
-
-}  // namespace
 
 // Results of ShowWindow, SetWindowPos and ReleaseCapture are not checked: the page has
 // no use for them and the window stays as it was.

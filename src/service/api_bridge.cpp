@@ -1,12 +1,12 @@
-#include "api/api_bridge.h"
+#include "service/api_bridge.h"
 
 #include <utility>
 
-#include "api/http_transport.h"
-#include "api/method_table.h"
-#include "api/service_address.h"
-#include "api/session_store.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
+#include "service/http_transport.h"
+#include "service/method_table.h"
+#include "service/service_address.h"
+#include "service/session_store.h"
 
 namespace vardeko {
 

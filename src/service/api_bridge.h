@@ -7,9 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "api/http_engine.h"
-#include "api/session_platform.h"
-#include "bridge/service_client.h"
+#include "service/http_engine.h"
+#include "service/service_client.h"
+#include "service/session_platform.h"
 
 namespace vardeko {
 

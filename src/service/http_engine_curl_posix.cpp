@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "api/http_engine.h"
-#include "common/secure_wipe.h"
-#include "common/utf.h"
+#include "base/secure_wipe.h"
+#include "base/utf.h"
+#include "service/http_engine.h"
 
 namespace vardeko {
 namespace {

@@ -8,8 +8,9 @@
 #include <cwchar>
 #include <string>
 
-#include "api/http_engine.h"
-#include "common/unique_resource.h"
+#include "base/unique_resource.h"
+#include "base/wide_win.h"
+#include "service/http_engine.h"
 
 namespace vardeko {
 namespace {
@@ -19,10 +20,6 @@ using UniqueInternet = UniqueResource<HINTERNET, &WinHttpCloseHandle>;
 constexpr DWORD kDisabledFeatures =
     WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_AUTHENTICATION;
 static_assert(kDisabledFeatures == 7);
-
-std::wstring Terminated(std::u16string_view text) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-}
 
 void CALLBACK OnWinHttpStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
                               DWORD length) {

@@ -1,4 +1,4 @@
-#include "api/http_transport.h"
+#include "service/http_transport.h"
 
 #include <algorithm>
 #include <array>
@@ -7,9 +7,9 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "api/validation.h"
-#include "bridge/api_failure.h"
-#include "common/scope_exit.h"
+#include "base/api_failure.h"
+#include "base/scope_exit.h"
+#include "service/validation.h"
 
 namespace vardeko {
 namespace {

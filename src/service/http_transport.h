@@ -6,11 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "api/http_engine.h"
-#include "api/service_address.h"
-#include "api/session_store.h"
-#include "bridge/api_failure.h"
-#include "common/secure_wipe.h"
+#include "base/api_failure.h"
+#include "base/secure_wipe.h"
+#include "service/http_engine.h"
+#include "service/service_address.h"
+#include "service/session_store.h"
 
 namespace vardeko {
 

@@ -1,12 +1,12 @@
-#include "api/method_table.h"
+#include "service/method_table.h"
 
 #include <array>
 #include <utility>
 
-#include "api/records.h"
-#include "api/screenshot.h"
-#include "api/validation.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
+#include "service/records.h"
+#include "service/screenshot.h"
+#include "service/validation.h"
 
 namespace vardeko {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "api/http_transport.h"
-#include "api/session_store.h"
+#include "service/http_transport.h"
+#include "service/session_store.h"
 
 namespace vardeko {
 

@@ -1,7 +1,7 @@
-#include "api/records.h"
+#include "service/records.h"
 
-#include "api/validation.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
+#include "service/validation.h"
 
 namespace vardeko {
 namespace {

@@ -1,11 +1,11 @@
-#include "api/screenshot.h"
+#include "service/screenshot.h"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
 
-#include "api/validation.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
+#include "service/validation.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

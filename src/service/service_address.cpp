@@ -1,7 +1,7 @@
-#include "api/service_address.h"
+#include "service/service_address.h"
 
-#include "api/validation.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
+#include "service/validation.h"
 
 namespace vardeko {
 namespace {

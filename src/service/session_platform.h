@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/secure_wipe.h"
+#include "base/secure_wipe.h"
 
 namespace vardeko {
 

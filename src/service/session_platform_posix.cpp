@@ -1,4 +1,4 @@
-#include "api/session_platform_posix.h"
+#include "service/session_platform_posix.h"
 
 #include <fcntl.h>
 #include <sodium.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "common/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace vardeko {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "api/session_platform.h"
+#include "service/session_platform.h"
 
 namespace vardeko {
 

@@ -3,9 +3,9 @@
 #include <bcrypt.h>
 #include <dpapi.h>
 
-#include "api/session_platform.h"
-#include "common/unique_resource.h"
-#include "common/wide_win.h"
+#include "base/unique_resource.h"
+#include "base/wide_win.h"
+#include "service/session_platform.h"
 
 namespace vardeko {
 namespace {

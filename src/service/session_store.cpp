@@ -1,8 +1,8 @@
-#include "api/session_store.h"
+#include "service/session_store.h"
 
 #include <atomic>
 
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
 
 namespace vardeko {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "api/session_platform.h"
-#include "common/secure_wipe.h"
+#include "base/secure_wipe.h"
+#include "service/session_platform.h"
 
 namespace vardeko {
 

@@ -1,9 +1,9 @@
-#include "api/validation.h"
+#include "service/validation.h"
 
 #include <limits>
 
-#include "bridge/api_failure.h"
-#include "common/utf.h"
+#include "base/api_failure.h"
+#include "base/utf.h"
 
 namespace vardeko {
 namespace {

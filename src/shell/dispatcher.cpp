@@ -1,14 +1,15 @@
-#include "bridge/dispatcher.h"
+#include "shell/dispatcher.h"
 
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
-#include "app/text_conversion.h"
-#include "bridge/api_failure.h"
-#include "bridge/envelope.h"
-#include "bridge/request_worker.h"
+#include "base/api_failure.h"
+#include "base/dpi_scaling.h"
+#include "base/utf.h"
+#include "shell/envelope.h"
+#include "shell/request_worker.h"
 
 namespace vardeko {
 namespace {
@@ -21,16 +22,16 @@ constexpr int kMinTestHeight = 640;
 constexpr int kMaxTestHeight = 2160;
 
 // The service client exists from start-up on; a message before it is a fault of ours.
-const std::shared_ptr<ServiceClient>& Bridge(const Host& host) {
-  if (!host.bridge) throw std::logic_error("no service client");
-  return host.bridge;
+const std::shared_ptr<ServiceClient>& ServiceClientOf(const Host& host) {
+  if (!host.serviceClient) throw std::logic_error("no service client");
+  return host.serviceClient;
 }
 
 json AppInfo(const Host& host) {
-  const ServiceClient& bridge = *Bridge(host);
+  const ServiceClient& client = *ServiceClientOf(host);
   json info = json::object();
-  info["apiUrl"] = bridge.ApiUrl();
-  info["persistentSession"] = bridge.IsPersistent();
+  info["apiUrl"] = client.ApiUrl();
+  info["persistentSession"] = client.IsPersistent();
   info["runtime"] = kRuntimeName;
   info["version"] = kAppVersion;
   return info;
@@ -89,7 +90,7 @@ void StartServiceRequest(Host& host, std::string id, std::string method, json ar
     Throw(failures::kBusy);
   }
   try {
-    StartRequestWorker(RequestJob{host.window, Bridge(host), host.inFlight, std::move(id),
+    StartRequestWorker(RequestJob{host.window, ServiceClientOf(host), host.inFlight, std::move(id),
                                   std::move(method), std::move(args)});
   } catch (...) {
     host.inFlight->fetch_sub(1);

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/host.h"
-#include "host/browser.h"
+#include "platform/browser.h"
+#include "shell/host.h"
 
 namespace vardeko {
 

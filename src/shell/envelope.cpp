@@ -1,4 +1,4 @@
-#include "bridge/envelope.h"
+#include "shell/envelope.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
 
 // Envelopes of the page protocol. Serialised with the JSON library's default dump():
 // compact, non-ASCII unescaped, members in ascending byte order.

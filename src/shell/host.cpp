@@ -1,7 +1,7 @@
-#include "app/host.h"
+#include "shell/host.h"
 
-#include "app/text_conversion.h"
-#include "common/scope_exit.h"
+#include "base/scope_exit.h"
+#include "base/utf.h"
 
 namespace vardeko {
 namespace {

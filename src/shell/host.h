@@ -8,17 +8,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/launch_config.h"
-#include "app/page_channel.h"
-#include "app/window_operations.h"
-#include "bridge/service_client.h"
-#include "host/browser.h"
+#include "platform/browser.h"
+#include "platform/page_channel.h"
+#include "platform/window_operations.h"
+#include "service/service_client.h"
+#include "shell/launch_config.h"
 
 namespace vardeko {
-
-// Name under which the renderer folder is served. Private: it resolves nowhere else.
-inline constexpr std::u16string_view kVirtualHostName = u"app.vardeko.local";
-inline constexpr std::u16string_view kStartUrl = u"https://app.vardeko.local/index.html";
 
 using InFlightCounter = std::atomic<std::uint32_t>;
 
@@ -39,7 +35,7 @@ class Host {
   std::shared_ptr<BrowserEnvironment> environment;
   std::unique_ptr<BrowserController> controller;
   std::unique_ptr<BrowserView> webview;
-  std::shared_ptr<ServiceClient> bridge;
+  std::shared_ptr<ServiceClient> serviceClient;
   std::shared_ptr<InFlightCounter> inFlight = std::make_shared<InFlightCounter>(0);
   std::u16string startUrl{kStartUrl};
   std::filesystem::path dataDirectory;
@@ -47,10 +43,11 @@ class Host {
 
   WindowOperations& windowOperations;
 
-  // Resolves the launch configuration, creates the service client and starts the
+  // Takes the launch configuration and the service client made for it, and starts the
   // asynchronous creation of the browser; returns before the browser exists. Throws on
   // every failure up to there.
-  void Start(LaunchPlatform& platform, BrowserRuntime& runtime);
+  void Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> client,
+             BrowserRuntime& runtime);
 
   // Locks the new browser view down, wires its events and navigates to the start URL.
   // Throws on failure.

@@ -1,11 +1,11 @@
-#include "app/launch_config.h"
+#include "shell/launch_config.h"
 
 #include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <system_error>
 
-#include "app/text_conversion.h"
+#include "base/utf.h"
 
 namespace vardeko {
 namespace {
@@ -48,6 +48,20 @@ std::u16string SingleInstanceMutexName(std::u16string_view dataDirectory) {
   std::u16string name = u"Local\\VardekoNative-";
   for (const char c : std::to_string(hash)) name += static_cast<char16_t>(c);
   return name;
+}
+
+LaunchConfig ResolveLaunchConfig(LaunchPlatform& platform, PageSource source) {
+  LaunchConfig config;
+  config.rendererDirectory = ExecutableDirectory(platform) / u"renderer";
+  config.dataDirectory = ResolveDataDirectory(platform);
+  std::filesystem::create_directories(config.dataDirectory);
+  config.serviceBaseUrl = ResolveServiceBaseUrl(platform);
+  const bool development = !platform.ReadEnvironmentVariable(u"VARDEKO_DEV_URL").empty();
+  config.startUrl = source == PageSource::kRendererFolder || development
+                        ? ResolveStartUrl(platform, config.rendererDirectory, kStartUrl)
+                        : std::u16string(kStartUrl);
+  config.debugPort = ResolveDebugPort(platform);
+  return config;
 }
 
 std::string ResolveServiceBaseUrl(LaunchPlatform& platform) {

@@ -5,38 +5,36 @@
 #include <string>
 #include <string_view>
 
+#include "platform/launch_platform.h"
+
 namespace vardeko {
-
-// Where the process meets its environment at launch (Win32 on Windows, POSIX and XDG
-// on Linux).
-class LaunchPlatform {
- public:
-  virtual ~LaunchPlatform() = default;
-
-  // The variable's value; empty when unset or empty. Not trimmed.
-  virtual std::u16string ReadEnvironmentVariable(std::u16string_view name) = 0;
-
-  // Full path of the running executable. Throws std::runtime_error("executable path").
-  virtual std::u16string ModulePath() = 0;
-
-  // The absolute form of a path: relative to the current directory, dot segments
-  // folded. Throws std::filesystem::filesystem_error("absolute") on failure.
-  virtual std::filesystem::path AbsolutePath(std::u16string_view path) = 0;
-
-  // The user's local application-data folder, created when missing. Throws
-  // std::runtime_error("application data").
-  virtual std::filesystem::path LocalAppDataFolder() = 0;
-};
-
-// The platform's implementation: Win32 and the Shell on Windows, POSIX and XDG on Linux
-// (where the local application-data folder is $XDG_DATA_HOME, else ~/.local/share).
-LaunchPlatform& SystemLaunchPlatform();
 
 // Set at build time with -DVARDEKO_DEFAULT_API_URL=...
 #ifndef VARDEKO_DEFAULT_API_URL
 #define VARDEKO_DEFAULT_API_URL "https://ledger.vardeko.com/api"
 #endif
 inline constexpr std::u16string_view kDefaultServiceBaseUrl = u"" VARDEKO_DEFAULT_API_URL;
+
+// Name under which the renderer folder is served. Private: it resolves nowhere else.
+inline constexpr std::u16string_view kVirtualHostName = u"app.vardeko.local";
+inline constexpr std::u16string_view kStartUrl = u"https://app.vardeko.local/index.html";
+
+// What a launch resolves from the environment and the executable's location.
+struct LaunchConfig {
+  std::filesystem::path rendererDirectory;
+  std::filesystem::path dataDirectory;  // exists once resolved
+  std::string serviceBaseUrl;           // as configured; the service client validates it
+  std::u16string startUrl;
+  std::optional<std::u16string> debugPort;
+};
+
+// Whether the launch serves the page from the renderer folder (the program) or only
+// speaks the page protocol (the headless host, which needs no renderer folder).
+enum class PageSource { kRendererFolder, kProtocolOnly };
+
+// Resolves every value in the order the program applies them and creates the data
+// directory. Throws the start-up failures of the steps below.
+LaunchConfig ResolveLaunchConfig(LaunchPlatform& platform, PageSource source);
 
 // The folder of a module path: the last component and the separators before it go
 // ("\\" and "/" both count); a drive root keeps its separator.

@@ -1,6 +1,7 @@
-#include "app/main_window.h"
+#include "shell/main_window.h"
 
-#include "bridge/envelope.h"
+#include "base/dpi_scaling.h"
+#include "shell/envelope.h"
 
 namespace vardeko {
 

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "app/host.h"
-#include "host/browser.h"
+#include "platform/browser.h"
+#include "shell/host.h"
 
 // The main window's behaviour, apart from the Win32 message plumbing: resize bands,
 // size limits, closing with the page's consent, and keeping the browser in step.

@@ -1,11 +1,11 @@
-#include "bridge/request_worker.h"
+#include "shell/request_worker.h"
 
 #include <optional>
 #include <thread>
 #include <utility>
 
-#include "bridge/api_failure.h"
-#include "bridge/envelope.h"
+#include "base/api_failure.h"
+#include "shell/envelope.h"
 
 namespace vardeko {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 std::optional<nlohmann::json> BuildReply(RequestJob& job) noexcept {
   try {
     try {
-      return SuccessReply(job.id, job.bridge->Call(job.method, job.args));
+      return SuccessReply(job.id, job.serviceClient->Call(job.method, job.args));
     } catch (...) {
       return FailureReply(job.id, CurrentFailureAtWorker());
     }

@@ -5,18 +5,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/host.h"
-#include "app/page_channel.h"
-#include "bridge/service_client.h"
+#include "platform/page_channel.h"
+#include "service/service_client.h"
+#include "shell/host.h"
 
 namespace vardeko {
 
 // One service request on its way through a worker thread, which owns it. It holds no
 // reference to the Host, so the request may outlive the window and the browser.
 struct RequestJob {
-  WindowHandle window;                        // where the reply is posted
-  std::shared_ptr<ServiceClient> bridge;      // kept alive while the request runs
-  std::shared_ptr<InFlightCounter> inFlight;  // the slot taken by the dispatcher
+  WindowHandle window;                           // where the reply is posted
+  std::shared_ptr<ServiceClient> serviceClient;  // kept alive while the request runs
+  std::shared_ptr<InFlightCounter> inFlight;     // the slot taken by the dispatcher
   std::string id;
   std::string method;
   nlohmann::json args;

@@ -1,4 +1,4 @@
-#include "host/start_document.h"
+#include "shell/start_document.h"
 
 #include <fstream>
 #include <string>

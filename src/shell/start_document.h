@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "app/host.h"
-#include "host/browser.h"
+#include "platform/browser.h"
+#include "shell/host.h"
 
 namespace vardeko {
 

@@ -1,13 +1,12 @@
-#include "host/web_host.h"
+#include "shell/web_host.h"
 
 #include <filesystem>
 #include <stdexcept>
 
-#include "api/api_bridge.h"
-#include "app/launch_config.h"
-#include "app/main_window.h"
-#include "bridge/dispatcher.h"
-#include "host/start_document.h"
+#include "shell/dispatcher.h"
+#include "shell/launch_config.h"
+#include "shell/main_window.h"
+#include "shell/start_document.h"
 
 namespace vardeko {
 
@@ -27,19 +26,19 @@ void ReportWebViewFailure(Host& host) noexcept {
 
 bool IsDevelopmentMode(const Host& host) { return host.startUrl != kStartUrl; }
 
-void Host::Start(LaunchPlatform& platform, BrowserRuntime& runtime) {
-  rendererDirectory = ExecutableDirectory(platform) / u"renderer";
-  dataDirectory = ResolveDataDirectory(platform);
-  std::filesystem::create_directories(dataDirectory);
-  bridge = std::make_shared<ApiBridge>(ResolveServiceBaseUrl(platform), dataDirectory);
-  startUrl = ResolveStartUrl(platform, rendererDirectory, kStartUrl);
+void Host::Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> client,
+                 BrowserRuntime& runtime) {
+  rendererDirectory = config.rendererDirectory;
+  dataDirectory = config.dataDirectory;
+  serviceClient = std::move(client);
+  startUrl = config.startUrl;
 
   const std::unique_ptr<BrowserEnvironmentOptions> options = runtime.CreateOptions();
   if (!options) throw std::runtime_error("WebView2 operation failed");
-  if (const std::optional<std::u16string> port = ResolveDebugPort(platform)) {
+  if (config.debugPort) {
     debugEnabled = true;
-    ThrowIfFailed(
-        options->SetAdditionalBrowserArguments(std::u16string(kDebugPortArgument) + *port));
+    ThrowIfFailed(options->SetAdditionalBrowserArguments(std::u16string(kDebugPortArgument) +
+                                                         *config.debugPort));
   }
   ThrowIfFailed(options->SetLanguage(kBrowserLanguage));
   ThrowIfFailed(runtime.CreateEnvironment(

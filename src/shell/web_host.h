@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "app/host.h"
-#include "host/browser.h"
+#include "platform/browser.h"
+#include "shell/host.h"
 
 namespace vardeko {
 

@@ -1,4 +1,4 @@
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
 
 #include <gtest/gtest.h>
 

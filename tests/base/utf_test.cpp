@@ -1,11 +1,11 @@
-#include "app/text_conversion.h"
+#include "base/utf.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "common/utf.h"
+#include "base/utf.h"
 
 namespace vardeko {
 namespace {

@@ -6,25 +6,25 @@
 #include <string>
 #include <vector>
 
-#include "app/host.h"
-#include "app/text_conversion.h"
-#include "app/ui_event_queue_posix.h"
-#include "bridge/dispatcher.h"
+#include "base/utf.h"
 #include "fakes/event_log.h"
 #include "fakes/fake_browser.h"
 #include "fakes/fake_browser_runtime.h"
 #include "fakes/fake_service_client.h"
 #include "fakes/fake_window_operations.h"
+#include "platform/ui_event_queue_posix.h"
+#include "shell/dispatcher.h"
+#include "shell/host.h"
 
 namespace vardeko::testing {
 
 // A Host wired to fakes on the Linux UI event queue, as the page and the UI thread see it.
-class BridgeHarness {
+class DispatcherHarness {
  public:
-  BridgeHarness() : host(window) {
+  DispatcherHarness() : host(window) {
     host.window = queue.window();
     host.webview = std::make_unique<RecordingView>(browser);
-    host.bridge = service;
+    host.serviceClient = service;
   }
 
   // The page at the start URL posts `json`.

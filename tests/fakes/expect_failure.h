@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
 
 namespace vardeko::testing {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/text_conversion.h"
-#include "host/browser.h"
+#include "base/utf.h"
+#include "platform/browser.h"
 
 namespace vardeko::testing {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/text_conversion.h"
+#include "base/utf.h"
 #include "fakes/event_log.h"
-#include "host/browser.h"
+#include "platform/browser.h"
 
 // A browser runtime that records every call in order, answers with scripted results and
 // keeps the registered handlers so tests can raise events.

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/http_engine.h"
-#include "app/text_conversion.h"
+#include "base/utf.h"
+#include "service/http_engine.h"
 
 namespace vardeko::testing {
 

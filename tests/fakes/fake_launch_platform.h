@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/launch_config.h"
+#include "shell/launch_config.h"
 
 namespace vardeko::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "bridge/service_client.h"
+#include "service/service_client.h"
 
 namespace vardeko::testing {
 

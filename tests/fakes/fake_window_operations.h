@@ -4,13 +4,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/text_conversion.h"
-#include "app/window_operations.h"
+#include "base/utf.h"
 #include "fakes/event_log.h"
+#include "platform/window_operations.h"
 
 namespace vardeko::testing {
 
-// A window that records each operation and keeps the one state the bridge reads back.
+// A window that records each operation and keeps the one state the dispatcher reads back.
 class FakeWindowOperations final : public WindowOperations {
  public:
   explicit FakeWindowOperations(std::shared_ptr<EventLog> log) : log_(std::move(log)) {}

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session_platform.h"
+#include "service/session_platform.h"
 
 namespace vardeko::testing {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/window_operations.h"
+#include "platform/window_operations.h"
 
 namespace vardeko::testing {
 

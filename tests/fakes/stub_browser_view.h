@@ -3,7 +3,7 @@
 #include <functional>
 #include <utility>
 
-#include "host/page_only_view.h"
+#include "platform/page_only_view.h"
 
 namespace vardeko::testing {
 

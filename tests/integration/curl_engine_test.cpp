@@ -3,11 +3,11 @@
 
 #include <chrono>
 
-#include "api/http_transport.h"
-#include "api/session_platform_posix.h"
 #include "fakes/expect_failure.h"
 #include "fakes/temp_dir.h"
 #include "integration/test_server.h"
+#include "service/http_transport.h"
+#include "service/session_platform_posix.h"
 
 namespace vardeko::testing {
 namespace {

@@ -1,8 +1,8 @@
-#include "api/api_bridge.h"
+#include "service/api_bridge.h"
 
 #include <gtest/gtest.h>
 
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
 #include "fakes/temp_dir.h"
 
 namespace vardeko {

@@ -1,11 +1,11 @@
-#include "api/http_transport.h"
+#include "service/http_transport.h"
 
 #include <gtest/gtest.h>
 
-#include "api/session_platform_posix.h"
 #include "fakes/expect_failure.h"
 #include "fakes/fake_http_engine.h"
 #include "fakes/temp_dir.h"
+#include "service/session_platform_posix.h"
 
 namespace vardeko::testing {
 namespace {

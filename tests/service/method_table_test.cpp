@@ -1,12 +1,12 @@
-#include "api/method_table.h"
+#include "service/method_table.h"
 
 #include <gtest/gtest.h>
 
-#include "api/api_bridge.h"
-#include "api/session_platform_posix.h"
 #include "fakes/expect_failure.h"
 #include "fakes/fake_http_engine.h"
 #include "fakes/temp_dir.h"
+#include "service/api_bridge.h"
+#include "service/session_platform_posix.h"
 
 namespace vardeko::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "api/records.h"
+#include "service/records.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "api/screenshot.h"
+#include "service/screenshot.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "api/service_address.h"
+#include "service/service_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
-#include "api/session_store.h"
+#include "service/session_store.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "api/service_address.h"
-#include "api/session_platform_posix.h"
 #include "fakes/expect_failure.h"
 #include "fakes/faulty_session_platform.h"
 #include "fakes/temp_dir.h"
+#include "service/service_address.h"
+#include "service/session_platform_posix.h"
 
 namespace vardeko::testing {
 namespace {

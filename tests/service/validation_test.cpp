@@ -1,4 +1,4 @@
-#include "api/validation.h"
+#include "service/validation.h"
 
 #include <gtest/gtest.h>
 

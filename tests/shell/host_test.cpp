@@ -1,13 +1,14 @@
-#include "app/host.h"
+#include "shell/host.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "app/ui_event_queue_posix.h"
-#include "bridge/envelope.h"
+#include "base/dpi_scaling.h"
 #include "fakes/fake_browser_runtime.h"
 #include "fakes/fake_window_operations.h"
+#include "platform/ui_event_queue_posix.h"
+#include "shell/envelope.h"
 
 namespace vardeko::testing {
 namespace {

@@ -1,12 +1,12 @@
-#include "app/launch_config.h"
+#include "shell/launch_config.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "app/host.h"
 #include "fakes/fake_launch_platform.h"
 #include "fakes/temp_dir.h"
+#include "shell/host.h"
 
 namespace vardeko::testing {
 namespace {

@@ -1,8 +1,8 @@
-#include "app/main_window.h"
+#include "shell/main_window.h"
 
 #include <gtest/gtest.h>
 
-#include "fakes/bridge_harness.h"
+#include "fakes/dispatcher_harness.h"
 
 namespace vardeko::testing {
 namespace {
@@ -61,50 +61,50 @@ TEST(SizeLimitsTest, MinimumScalesAndMaximisedCoversTheWorkArea) {
 
 class CloseTest : public ::testing::Test {
  protected:
-  BridgeHarness bridge;
+  DispatcherHarness harness;
 };
 
 TEST_F(CloseTest, BeforeLoadTheWindowClosesAtOnce) {
-  HandleCloseAttempt(bridge.host);
-  EXPECT_EQ(bridge.Log(), Log{"window destroy"});
+  HandleCloseAttempt(harness.host);
+  EXPECT_EQ(harness.Log(), Log{"window destroy"});
 }
 
 TEST_F(CloseTest, AfterLoadEachAttemptOnlyAsksThePage) {
-  bridge.host.pageLoaded = true;
-  HandleCloseAttempt(bridge.host);
-  HandleCloseAttempt(bridge.host);
-  EXPECT_EQ(bridge.Log(),
+  harness.host.pageLoaded = true;
+  HandleCloseAttempt(harness.host);
+  HandleCloseAttempt(harness.host);
+  EXPECT_EQ(harness.Log(),
             (Log{R"(page {"event":"close-requested"})", R"(page {"event":"close-requested"})"}));
-  HandleCloseConfirmed(bridge.host);
-  EXPECT_TRUE(bridge.host.closing);
-  EXPECT_EQ(bridge.Log(), Log{"window destroy"});
+  HandleCloseConfirmed(harness.host);
+  EXPECT_TRUE(harness.host.closing);
+  EXPECT_EQ(harness.Log(), Log{"window destroy"});
 }
 
 TEST_F(CloseTest, AfterAProcessExitOrAConfirmationTheWindowClosesAtOnce) {
-  bridge.host.pageLoaded = true;
-  bridge.host.closing = true;
-  HandleCloseAttempt(bridge.host);
-  bridge.host.closing = false;
-  bridge.host.pageLoaded = false;  // cleared by a process exit
-  HandleCloseAttempt(bridge.host);
-  bridge.host.pageLoaded = true;
-  bridge.host.webview.reset();
-  HandleCloseAttempt(bridge.host);
-  EXPECT_EQ(bridge.Log(), (Log{"window destroy", "window destroy", "window destroy"}));
+  harness.host.pageLoaded = true;
+  harness.host.closing = true;
+  HandleCloseAttempt(harness.host);
+  harness.host.closing = false;
+  harness.host.pageLoaded = false;  // cleared by a process exit
+  HandleCloseAttempt(harness.host);
+  harness.host.pageLoaded = true;
+  harness.host.webview.reset();
+  HandleCloseAttempt(harness.host);
+  EXPECT_EQ(harness.Log(), (Log{"window destroy", "window destroy", "window destroy"}));
 }
 
 TEST_F(CloseTest, SizeKeepsTheControllerInStepAndDestroyReleasesInOrder) {
-  bridge.host.controller = std::make_unique<RecordingController>(bridge.browser);
-  bridge.window.clientBounds = {0, 0, 1980, 1320};
-  HandleSize(bridge.host, true);
-  HandleSize(bridge.host, false);
-  EXPECT_EQ(bridge.Log(), (Log{"controller.visible false", "controller.visible true",
-                               "controller.bounds 0,0,1980,1320"}));
-  HandleDestroy(bridge.host);
-  EXPECT_EQ(bridge.Log(), Log{"controller.close"});
-  EXPECT_FALSE(bridge.host.webview || bridge.host.controller || bridge.host.environment);
-  HandleSize(bridge.host, false);  // no controller: nothing to do
-  EXPECT_EQ(bridge.Log(), Log{});
+  harness.host.controller = std::make_unique<RecordingController>(harness.browser);
+  harness.window.clientBounds = {0, 0, 1980, 1320};
+  HandleSize(harness.host, true);
+  HandleSize(harness.host, false);
+  EXPECT_EQ(harness.Log(), (Log{"controller.visible false", "controller.visible true",
+                                "controller.bounds 0,0,1980,1320"}));
+  HandleDestroy(harness.host);
+  EXPECT_EQ(harness.Log(), Log{"controller.close"});
+  EXPECT_FALSE(harness.host.webview || harness.host.controller || harness.host.environment);
+  HandleSize(harness.host, false);  // no controller: nothing to do
+  EXPECT_EQ(harness.Log(), Log{});
 }
 
 }  // namespace

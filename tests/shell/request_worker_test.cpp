@@ -1,13 +1,13 @@
-#include "bridge/request_worker.h"
+#include "shell/request_worker.h"
 
 #include <gtest/gtest.h>
 
 #include <new>
 #include <stdexcept>
 
-#include "app/ui_event_queue_posix.h"
-#include "bridge/api_failure.h"
+#include "base/api_failure.h"
 #include "fakes/fake_service_client.h"
+#include "platform/ui_event_queue_posix.h"
 
 namespace vardeko::testing {
 namespace {

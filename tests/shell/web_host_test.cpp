@@ -1,10 +1,12 @@
-#include "host/web_host.h"
+#include "shell/web_host.h"
 
 #include <gtest/gtest.h>
 
-#include "fakes/bridge_harness.h"
+#include "fakes/dispatcher_harness.h"
 #include "fakes/fake_launch_platform.h"
 #include "fakes/temp_dir.h"
+#include "service/api_bridge.h"
+#include "shell/launch_config.h"
 
 namespace vardeko::testing {
 namespace {
@@ -43,25 +45,32 @@ class FakeProcessFailure final : public ProcessFailedArgs {
 class WebHostTest : public ::testing::Test {
  protected:
   WebHostTest() {
-    bridge.host.webview.reset();
-    bridge.host.bridge.reset();
+    harness.host.webview.reset();
+    harness.host.serviceClient.reset();
     install.Write("renderer/index.html", "<!doctype html><title>账本</title>");
     platform.modulePath = (install.path() / "Vardeko.exe").u16string();
     platform.environment[u"VARDEKO_DATA_DIR"] = (data.path() / "profile").u16string();
   }
 
-  // Start, then complete environment and controller creation as the runtime would.
-  void StartAndComplete() {
-    bridge.host.Start(platform, runtime);
-    ASSERT_TRUE(bridge.browser.environmentCompleted);
-    bridge.browser.environmentCompleted(kBrowserOk,
-                                        std::make_shared<RecordingEnvironment>(bridge.browser));
-    ASSERT_TRUE(bridge.browser.controllerCompleted);
-    bridge.browser.controllerCompleted(kBrowserOk,
-                                       std::make_unique<RecordingController>(bridge.browser));
+  // Resolves the launch as the program does and starts the host with its service client.
+  void Start(Host& host) {
+    const LaunchConfig config = ResolveLaunchConfig(platform, PageSource::kRendererFolder);
+    host.Start(config, std::make_shared<ApiBridge>(config.serviceBaseUrl, config.dataDirectory),
+               runtime);
   }
 
-  std::string Window() const { return std::to_string(bridge.host.window.value); }
+  // Start, then complete environment and controller creation as the runtime would.
+  void StartAndComplete() {
+    Start(harness.host);
+    ASSERT_TRUE(harness.browser.environmentCompleted);
+    harness.browser.environmentCompleted(kBrowserOk,
+                                         std::make_shared<RecordingEnvironment>(harness.browser));
+    ASSERT_TRUE(harness.browser.controllerCompleted);
+    harness.browser.controllerCompleted(kBrowserOk,
+                                        std::make_unique<RecordingController>(harness.browser));
+  }
+
+  std::string Window() const { return std::to_string(harness.host.window.value); }
 
   Log ConfigureLog(const std::string& devTools, const std::string& acceleratorKeys) {
     return {"view.getSettings",
@@ -94,8 +103,8 @@ class WebHostTest : public ::testing::Test {
         "view.navigate https://app.vardeko.local/index.html"};
   }
 
-  BridgeHarness bridge;
-  RecordingRuntime runtime{bridge.browser};
+  DispatcherHarness harness;
+  RecordingRuntime runtime{harness.browser};
   FakeLaunchPlatform platform;
   TempDir install;
   TempDir data;
@@ -108,19 +117,19 @@ TEST_F(WebHostTest, NormalRunConfiguresInOrderWithTheLockedDownValues) {
                   "environment.createController " + Window(), "controller.getView"};
   for (auto& entry : ConfigureLog("false", "false")) expected.push_back(entry);
   for (auto& entry : NormalRunTail()) expected.push_back(entry);
-  EXPECT_EQ(bridge.Log(), expected);
+  EXPECT_EQ(harness.Log(), expected);
   EXPECT_TRUE(std::filesystem::is_directory(data.path() / "profile"));
-  EXPECT_EQ(bridge.host.startUrl, kStartUrl);
-  EXPECT_FALSE(bridge.host.debugEnabled);
-  ASSERT_TRUE(bridge.host.bridge);
-  EXPECT_EQ(bridge.host.bridge->ApiUrl(), "https://ledger.vardeko.com/api");
+  EXPECT_EQ(harness.host.startUrl, kStartUrl);
+  EXPECT_FALSE(harness.host.debugEnabled);
+  ASSERT_TRUE(harness.host.serviceClient);
+  EXPECT_EQ(harness.host.serviceClient->ApiUrl(), "https://ledger.vardeko.com/api");
 }
 
 TEST_F(WebHostTest, DevelopmentRunSkipsLocalServingAndEnablesTools) {
   platform.environment[u"VARDEKO_DEV_URL"] = u"http://localhost:5173";
   std::filesystem::remove_all(install.path() / "renderer");
   StartAndComplete();
-  Log log = bridge.Log();
+  Log log = harness.Log();
   ASSERT_GE(log.size(), 5u);
   log.erase(log.begin(), log.begin() + 5);
   Log expected = ConfigureLog("true", "true");
@@ -132,24 +141,24 @@ TEST_F(WebHostTest, DevelopmentRunSkipsLocalServingAndEnablesTools) {
 TEST_F(WebHostTest, DebugPortEnablesDevToolsButNotAcceleratorKeys) {
   platform.environment[u"VARDEKO_DEBUG_PORT"] = u"09222";
   StartAndComplete();
-  Log log = bridge.Log();
+  Log log = harness.Log();
   EXPECT_EQ(log[1], "options.arguments --remote-debugging-port=09222");
   EXPECT_EQ(log[2], "options.language zh-CN");
   log.erase(log.begin(), log.begin() + 6);
   Log expected = ConfigureLog("true", "false");
   for (auto& entry : NormalRunTail()) expected.push_back(entry);
   EXPECT_EQ(log, expected);
-  EXPECT_TRUE(bridge.host.debugEnabled);
+  EXPECT_TRUE(harness.host.debugEnabled);
 }
 
 TEST_F(WebHostTest, OptionalInterfacesAreSkippedWhenAbsent) {
-  bridge.browser.script.hasAcceleratorKeySetting = false;
-  bridge.browser.script.hasAutofillSettings = false;
-  bridge.browser.script.hasBackgroundColor = false;
-  bridge.browser.script.hasDownloadEvent = false;
-  bridge.window.minimized = true;
+  harness.browser.script.hasAcceleratorKeySetting = false;
+  harness.browser.script.hasAutofillSettings = false;
+  harness.browser.script.hasBackgroundColor = false;
+  harness.browser.script.hasDownloadEvent = false;
+  harness.window.minimized = true;
   StartAndComplete();
-  const Log log = bridge.Log();
+  const Log log = harness.Log();
   for (const char* absent : {"settings.acceleratorKeys false", "settings.autofill false",
                              "controller.background 255,13,22,33", "view.addDownloadStarting"}) {
     EXPECT_EQ(std::count(log.begin(), log.end(), absent), 0) << absent;
@@ -161,21 +170,21 @@ TEST_F(WebHostTest, OptionalInterfacesAreSkippedWhenAbsent) {
 TEST_F(WebHostTest, StartUpFailuresThrowBeforeTheBrowserExists) {
   const auto startError = [&] {
     try {
-      Host host(bridge.window);
-      host.Start(platform, runtime);
+      Host host(harness.window);
+      Start(host);
     } catch (const std::exception& error) {
       return std::string(error.what());
     }
     return std::string("<started>");
   };
-  bridge.browser.script.results = {{"runtime.createEnvironment", kBrowserFail}};
+  harness.browser.script.results = {{"runtime.createEnvironment", kBrowserFail}};
   EXPECT_EQ(startError(), "WebView2 operation failed");
-  bridge.browser.script.results = {{"options.language", kBrowserFail}};
+  harness.browser.script.results = {{"options.language", kBrowserFail}};
   EXPECT_EQ(startError(), "WebView2 operation failed");
   platform.environment[u"VARDEKO_DEBUG_PORT"] = u"9222";
-  bridge.browser.script.results = {{"options.arguments", kBrowserFail}};
+  harness.browser.script.results = {{"options.arguments", kBrowserFail}};
   EXPECT_EQ(startError(), "WebView2 operation failed");
-  bridge.browser.script.results = {};
+  harness.browser.script.results = {};
   platform.environment[u"VARDEKO_API_URL"] = u"http://ledger.example.com/api";
   EXPECT_EQ(startError(), "远程服务地址须使用 HTTPS。");
   platform.environment.erase(u"VARDEKO_API_URL");
@@ -189,23 +198,23 @@ TEST_F(WebHostTest, StartUpFailuresThrowBeforeTheBrowserExists) {
 TEST_F(WebHostTest, FailedCompletionsShowTheBrowserMessageAndClose) {
   const std::string message =
       "window error 无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
-  bridge.host.Start(platform, runtime);
-  bridge.Log();
-  bridge.browser.environmentCompleted(kBrowserFail, nullptr);
-  EXPECT_EQ(bridge.Log(), Log{message});
-  EXPECT_TRUE(bridge.host.closing);
-  EXPECT_EQ(bridge.Pump(), UiEventQueue::kCloseAttempt);
+  Start(harness.host);
+  harness.Log();
+  harness.browser.environmentCompleted(kBrowserFail, nullptr);
+  EXPECT_EQ(harness.Log(), Log{message});
+  EXPECT_TRUE(harness.host.closing);
+  EXPECT_EQ(harness.Pump(), UiEventQueue::kCloseAttempt);
 
-  bridge.host.closing = false;
-  bridge.browser.environmentCompleted(kBrowserOk,
-                                      std::make_shared<RecordingEnvironment>(bridge.browser));
-  bridge.browser.controllerCompleted(kBrowserOk, nullptr);
-  EXPECT_EQ(bridge.Log(), (Log{"environment.createController " + Window(), message}));
+  harness.host.closing = false;
+  harness.browser.environmentCompleted(kBrowserOk,
+                                       std::make_shared<RecordingEnvironment>(harness.browser));
+  harness.browser.controllerCompleted(kBrowserOk, nullptr);
+  EXPECT_EQ(harness.Log(), (Log{"environment.createController " + Window(), message}));
 
-  bridge.browser.script.results = {{"view.addNavigationStarting", kBrowserFail}};
-  bridge.browser.controllerCompleted(kBrowserOk,
-                                     std::make_unique<RecordingController>(bridge.browser));
-  Log log = bridge.Log();
+  harness.browser.script.results = {{"view.addNavigationStarting", kBrowserFail}};
+  harness.browser.controllerCompleted(kBrowserOk,
+                                      std::make_unique<RecordingController>(harness.browser));
+  Log log = harness.Log();
   EXPECT_EQ(log.back(), message);
   EXPECT_EQ(
       std::count(log.begin(), log.end(), "view.navigate https://app.vardeko.local/index.html"), 0);
@@ -218,60 +227,60 @@ TEST_F(WebHostTest, OnlyTheStartUrlMayBeNavigatedToExactly) {
         u"https://app.vardeko.local/index.html#top", u"https://APP.vardeko.local/index.html",
         u"https://app.vardeko.local/", u"about:blank"}) {
     FakeNavigation navigation(refused);
-    bridge.browser.handlers.navigationStarting(navigation);
+    harness.browser.handlers.navigationStarting(navigation);
     EXPECT_TRUE(navigation.cancelled) << WideToUtf8(refused);
   }
   FakeNavigation none(std::nullopt);
-  bridge.browser.handlers.navigationStarting(none);
+  harness.browser.handlers.navigationStarting(none);
   EXPECT_TRUE(none.cancelled);
   FakeNavigation start{std::u16string(kStartUrl)};
-  bridge.browser.handlers.navigationStarting(start);
+  harness.browser.handlers.navigationStarting(start);
   EXPECT_FALSE(start.cancelled);
   FakeNavigation frame{std::u16string(kStartUrl)};
-  bridge.browser.handlers.frameNavigationStarting(frame);
+  harness.browser.handlers.frameNavigationStarting(frame);
   EXPECT_TRUE(frame.cancelled);
 }
 
 TEST_F(WebHostTest, LoadTrackingAndProcessFailures) {
   StartAndComplete();
-  bridge.Log();
+  harness.Log();
   FakeCompletion success(true);
-  bridge.browser.handlers.navigationCompleted(success);
-  EXPECT_TRUE(bridge.host.pageLoaded);
+  harness.browser.handlers.navigationCompleted(success);
+  EXPECT_TRUE(harness.host.pageLoaded);
   FakeCompletion failure(false);
-  bridge.browser.handlers.navigationCompleted(failure);  // ignored once loaded
-  EXPECT_TRUE(bridge.host.pageLoaded);
-  EXPECT_EQ(bridge.Log(), Log{});
+  harness.browser.handlers.navigationCompleted(failure);  // ignored once loaded
+  EXPECT_TRUE(harness.host.pageLoaded);
+  EXPECT_EQ(harness.Log(), Log{});
 
   FakeProcessFailure unresponsive(2);
-  bridge.browser.handlers.processFailed(unresponsive);
-  EXPECT_TRUE(bridge.host.pageLoaded);
+  harness.browser.handlers.processFailed(unresponsive);
+  EXPECT_TRUE(harness.host.pageLoaded);
   FakeProcessFailure renderer(kRenderProcessExited);
-  bridge.browser.handlers.processFailed(renderer);
-  EXPECT_FALSE(bridge.host.pageLoaded);
-  bridge.host.pageLoaded = true;
+  harness.browser.handlers.processFailed(renderer);
+  EXPECT_FALSE(harness.host.pageLoaded);
+  harness.host.pageLoaded = true;
   FakeProcessFailure browser(kBrowserProcessExited);
-  bridge.browser.handlers.processFailed(browser);
-  EXPECT_FALSE(bridge.host.pageLoaded);
+  harness.browser.handlers.processFailed(browser);
+  EXPECT_FALSE(harness.host.pageLoaded);
 }
 
 TEST_F(WebHostTest, FirstLoadFailureShowsTheMessageAndClosesWithoutAsking) {
   StartAndComplete();
-  bridge.Log();
+  harness.Log();
   FakeCompletion unreadable(std::nullopt);
-  bridge.browser.handlers.navigationCompleted(unreadable);
-  EXPECT_EQ(bridge.Log(), Log{"window error 界面未能载入，请重新安装 Vardeko。"});
-  EXPECT_TRUE(bridge.host.closing);
-  EXPECT_EQ(bridge.Pump(), UiEventQueue::kCloseAttempt);
+  harness.browser.handlers.navigationCompleted(unreadable);
+  EXPECT_EQ(harness.Log(), Log{"window error 界面未能载入，请重新安装 Vardeko。"});
+  EXPECT_TRUE(harness.host.closing);
+  EXPECT_EQ(harness.Pump(), UiEventQueue::kCloseAttempt);
 }
 
 TEST_F(WebHostTest, WebMessagesReachTheDispatcher) {
   StartAndComplete();
-  bridge.Log();
+  harness.Log();
   FakeWebMessage message(std::u16string(kStartUrl),
                          u"{\"id\":\"a\",\"method\":\"windowDrag\",\"args\":[]}");
-  bridge.browser.handlers.webMessageReceived(message);
-  EXPECT_EQ(bridge.Log(), (Log{R"(page {"data":null,"id":"a","ok":true})", "window drag"}));
+  harness.browser.handlers.webMessageReceived(message);
+  EXPECT_EQ(harness.Log(), (Log{R"(page {"data":null,"id":"a","ok":true})", "window drag"}));
 }
 
 class StartDocumentTest : public WebHostTest {
@@ -288,20 +297,20 @@ class StartDocumentTest : public WebHostTest {
   };
 
   BrowserResult Serve() {
-    Request request(bridge.browser);
-    return bridge.browser.handlers.webResourceRequested(request);
+    Request request(harness.browser);
+    return harness.browser.handlers.webResourceRequested(request);
   }
 };
 
 TEST_F(StartDocumentTest, ServesTheFileUnchangedWithTheSecurityHeaders) {
   StartAndComplete();
-  bridge.Log();
+  harness.Log();
   const std::string page = "\xEF\xBB\xBF<!doctype html>\r\n<p>账本</p>";
   install.Write("renderer/index.html", page);
   EXPECT_EQ(Serve(), kBrowserOk);
-  EXPECT_EQ(bridge.Log(), (Log{"environment.createResponse 200 OK", "args.setResponse"}));
-  EXPECT_EQ(bridge.browser.lastResponseBody, page);
-  EXPECT_EQ(WideToUtf8(bridge.browser.lastResponseHeaders),
+  EXPECT_EQ(harness.Log(), (Log{"environment.createResponse 200 OK", "args.setResponse"}));
+  EXPECT_EQ(harness.browser.lastResponseBody, page);
+  EXPECT_EQ(WideToUtf8(harness.browser.lastResponseHeaders),
             "Content-Type: text/html; charset=utf-8\r\n"
             "Content-Security-Policy: default-src 'self'; script-src 'self'; style-src 'self' "
             "'unsafe-inline'; img-src 'self' data: blob:; font-src 'self' data:; connect-src "
@@ -310,29 +319,29 @@ TEST_F(StartDocumentTest, ServesTheFileUnchangedWithTheSecurityHeaders) {
 
   install.Write("renderer/index.html", "changed");  // read anew on every request
   EXPECT_EQ(Serve(), kBrowserOk);
-  EXPECT_EQ(bridge.browser.lastResponseBody, "changed");
+  EXPECT_EQ(harness.browser.lastResponseBody, "changed");
 }
 
 TEST_F(StartDocumentTest, SizeLimitIsOneMebibyte) {
   StartAndComplete();
   install.Write("renderer/index.html", std::string(1048576, 'x'));
   EXPECT_EQ(Serve(), kBrowserOk);
-  EXPECT_EQ(bridge.browser.lastResponseBody.size(), 1048576u);
-  bridge.Log();
+  EXPECT_EQ(harness.browser.lastResponseBody.size(), 1048576u);
+  harness.Log();
   install.Write("renderer/index.html", std::string(1048577, 'x'));
   EXPECT_EQ(Serve(), kBrowserFail);
   install.Write("renderer/index.html", "");
   EXPECT_EQ(Serve(), kBrowserFail);
   std::filesystem::remove(install.path() / "renderer" / "index.html");
   EXPECT_EQ(Serve(), kBrowserFail);
-  EXPECT_EQ(bridge.Log(), Log{});
+  EXPECT_EQ(harness.Log(), Log{});
 }
 
 TEST_F(StartDocumentTest, BrowserFailuresAreReturnedAsTheyCame) {
   StartAndComplete();
-  bridge.browser.script.results = {{"environment.createResponse", kBrowserOutOfMemory}};
+  harness.browser.script.results = {{"environment.createResponse", kBrowserOutOfMemory}};
   EXPECT_EQ(Serve(), kBrowserOutOfMemory);
-  bridge.browser.script.results = {{"args.setResponse", static_cast<BrowserResult>(0x80070057u)}};
+  harness.browser.script.results = {{"args.setResponse", static_cast<BrowserResult>(0x80070057u)}};
   EXPECT_EQ(Serve(), static_cast<BrowserResult>(0x80070057u));
 }
 

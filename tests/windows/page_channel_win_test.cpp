@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/host.h"
-#include "app/page_channel.h"
-#include "app/text_conversion.h"
+#include "base/utf.h"
 #include "fakes/null_window_operations.h"
 #include "fakes/stub_browser_view.h"
+#include "platform/page_channel.h"
+#include "shell/host.h"
 
 namespace vardeko {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <fstream>
 
-#include "api/service_address.h"
-#include "api/session_store.h"
+#include "service/service_address.h"
+#include "service/session_store.h"
 
 namespace vardeko {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "common/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace vardeko {
 namespace {

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "api/service_address.h"
-#include "app/text_conversion.h"
+#include "base/utf.h"
+#include "service/service_address.h"
 
 namespace vardeko {
 namespace {

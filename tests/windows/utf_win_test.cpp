@@ -8,9 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/text_conversion.h"
-#include "app/window_operations.h"
-#include "common/utf.h"
+#include "base/utf.h"
+#include "base/dpi_scaling.h"
 
 namespace vardeko {
 namespace {

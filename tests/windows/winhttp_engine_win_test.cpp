@@ -7,9 +7,9 @@
 #include <chrono>
 #include <fstream>
 
-#include "api/http_transport.h"
-#include "api/session_platform.h"
 #include "fakes/expect_failure.h"
+#include "service/http_transport.h"
+#include "service/session_platform.h"
 
 namespace vardeko::testing {
 namespace {
