@@ -114,7 +114,7 @@ void HeadlessHost::Handle(std::uint32_t message, PostedJson payload, const NextE
     case WM_APP_CLOSE_CONFIRMED:
       HandleCloseConfirmed(host_);
       break;
-    case kHeadlessCloseAttempt:
+    case kCloseAttemptMessage:
       Write(WindowLine("request-close").dump());
       HandleCloseAttempt(host_);
       break;

@@ -22,7 +22,6 @@ namespace vardeko {
 // Private messages of the host's own UI loop, beside WM_APP_POST_JSON and the others.
 inline constexpr std::uint32_t kHeadlessInputLine = 0x8010;  // payload: one input line
 inline constexpr std::uint32_t kHeadlessEndOfInput = 0x8011;
-inline constexpr std::uint32_t kHeadlessCloseAttempt = 0x0010;  // WM_CLOSE
 
 class HeadlessHost;
 

@@ -13,7 +13,7 @@
 
 #include "base/dpi_scaling.h"
 #include "base/scope_exit.h"
-#include "base/unique_resource.h"
+#include "base/unique_handle_win.h"
 #include "base/wide_win.h"
 #include "platform/webview2_win.h"
 #include "platform/window_handle_win.h"
@@ -26,14 +26,13 @@
 namespace vardeko {
 namespace {
 
-using UniqueHandle = UniqueResource<HANDLE, &CloseHandle>;
-
 constexpr wchar_t kWindowClass[] = L"VardekoWebView2";
 constexpr wchar_t kWindowTitle[] = L"Vardeko \u00B7 Bokvara";
 constexpr DWORD kWindowStyle =
     WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 static_assert(kWindowStyle == 0x820F0000);
-constexpr COLORREF kBackground = RGB(13, 22, 33);
+constexpr COLORREF kBackground =
+    RGB(kBackgroundColor.red, kBackgroundColor.green, kBackgroundColor.blue);
 // Debian's MinGW headers predate the corner preference attribute.
 constexpr DWORD kDwmWindowCornerPreference = 33;
 constexpr DWORD kDwmCornerRound = 2;
@@ -139,6 +138,7 @@ std::u16string_view NativeText(const std::filesystem::path& path) {
 
 int Run(HINSTANCE instance, int showCommand) {
   UniqueHandle mutex;
+  UniqueBrush background;  // the class's; outlives the window
   Win32WindowOperations windowOperations;
   std::unique_ptr<BrowserRuntime> runtime;  // outlives the Host and its browser objects
   std::optional<Host> host;
@@ -159,7 +159,8 @@ int Run(HINSTANCE instance, int showCommand) {
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     windowClass.hIconSm = windowClass.hIcon;
-    windowClass.hbrBackground = CreateSolidBrush(kBackground);  // lives as long as the class
+    background.reset(CreateSolidBrush(kBackground));
+    windowClass.hbrBackground = background.get();
     windowClass.lpszClassName = kWindowClass;
     if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("WebView2 operation failed");
 

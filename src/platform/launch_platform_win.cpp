@@ -6,14 +6,12 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "base/unique_resource.h"
+#include "base/unique_handle_win.h"
 #include "base/wide_win.h"
 #include "platform/launch_platform.h"
 
 namespace vardeko {
 namespace {
-
-using UniqueCoTaskMemString = UniqueResource<PWSTR, &CoTaskMemFree>;
 
 constexpr DWORD kModulePathCapacity = 32768;
 

@@ -12,6 +12,7 @@ namespace vardeko {
 // Private messages other code posts to the main window (WM_APP + n).
 inline constexpr std::uint32_t WM_APP_POST_JSON = 0x8001;        // lParam: owned JSON text
 inline constexpr std::uint32_t WM_APP_CLOSE_CONFIRMED = 0x8002;  // the page agreed to close
+inline constexpr std::uint32_t kCloseAttemptMessage = 0x0010;    // WM_CLOSE, as the user's
 
 // One serialised JSON message for the page, on its way to the UI thread. Its owner
 // changes with the post; whoever holds it last frees it, wiped, since replies carry

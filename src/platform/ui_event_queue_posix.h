@@ -18,7 +18,7 @@ namespace vardeko {
 class UiEventQueue {
  public:
   // A close attempt, as WM_CLOSE on Windows.
-  static constexpr std::uint32_t kCloseAttempt = 0x0010;
+  static constexpr std::uint32_t kCloseAttempt = kCloseAttemptMessage;
 
   struct Event {
     std::uint32_t message = 0;

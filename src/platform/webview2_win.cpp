@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "base/unique_resource.h"
+#include "base/unique_handle_win.h"
 #include "base/wide_win.h"
 #include "platform/webview2_uuids_win.h"
 #include "platform/webview2_win.h"
@@ -21,8 +21,6 @@ namespace vardeko {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-using UniqueModule = UniqueResource<HMODULE, &FreeLibrary>;
-using UniqueCoTaskMemString = UniqueResource<LPWSTR, &CoTaskMemFree>;
 
 constexpr wchar_t kTargetBrowserVersion[] = L"152.0.4191.47";
 

@@ -9,6 +9,8 @@
 // The HTTP engine under the transport, shaped after WinHTTP's asynchronous mode: every
 // step is started and later confirmed by a notification, delivered from any thread
 // (WinHTTP on Windows; libcurl on Linux).
+#include "base/api_failure.h"
+
 namespace vardeko {
 
 // Notification codes, with WinHTTP's values.
@@ -20,7 +22,7 @@ inline constexpr std::uint32_t kNotifyRequestError = 0x00200000;   // value: err
 inline constexpr std::uint32_t kNotifyHandleClosing = 0x00000800;
 
 // Error numbers, with WinHTTP's values.
-inline constexpr std::uint32_t kErrorTimeout = 12002;
+inline constexpr std::uint32_t kErrorTimeout = kWinHttpTimeoutError;
 inline constexpr std::uint32_t kErrorInternal = 12004;
 inline constexpr std::uint32_t kErrorCannotConnect = 12029;
 inline constexpr std::uint32_t kErrorNameNotResolved = 12007;

@@ -14,8 +14,6 @@ namespace {
 using nlohmann::json;
 using Handler = json (*)(MethodContext&, const json&);
 
-constexpr std::uint64_t kImageCap = 12582912;
-
 const json& Arg(const json& args, std::size_t index) { return ArgumentAt(args, index); }
 
 json Get(MethodContext& c, const std::string& path, bool authenticated = true) {
@@ -89,7 +87,7 @@ json UploadMatch(MethodContext& c, const json& args) {
 }
 json ListMatches(MethodContext& c, const json& args) {
   CheckArgumentCount(args, 0, 4);
-  std::string path = "/matches?" + PageQuery(Arg(args, 0), Arg(args, 1), 20);
+  std::string path = "/matches?" + PageQuery(Arg(args, 0), Arg(args, 1), kDefaultPageSize);
   const std::string orderId = CheckOptionalRecordId(Arg(args, 2));
   const json& confirmed = Arg(args, 3);
   if (!confirmed.is_null() && !confirmed.is_boolean()) Throw(failures::kInvalidInput);
@@ -132,7 +130,7 @@ json MatchImage(MethodContext& c, const json& args) {
   request.verb = u"GET";
   request.path = path;
   request.authenticated = true;
-  request.cap = kImageCap;
+  request.cap = kMaxImageBytes;
   const HttpResponse response = c.transport.Raw(request);
   const std::string type = response.contentType.empty() ? "image/png" : response.contentType;
   if (!IsScreenshotMediaType(type)) Throw(failures::kServedImageType);
@@ -216,7 +214,7 @@ json ListCatalog(MethodContext& c, const json& args) {
 json ListLedgerEntries(MethodContext& c, const json& args) {
   CheckArgumentCount(args, 1, 3);
   // The page query is built before the order id is checked.
-  const std::string pageQuery = PageQuery(Arg(args, 1), Arg(args, 2), 20);
+  const std::string pageQuery = PageQuery(Arg(args, 1), Arg(args, 2), kDefaultPageSize);
   return Get(c, "/orders/" + CheckRecordId(Arg(args, 0)) + "/entries?" + pageQuery);
 }
 json AddLedgerEntry(MethodContext& c, const json& args) {

@@ -107,7 +107,8 @@ CatalogQuery CheckCatalogFilter(const json& filter) {
   CatalogQuery query;
   if (HasMember(record, "q")) query.q = CheckText(*record.find("q"), 120);
   if (HasMember(record, "category")) query.category = CheckText(*record.find("category"), 80);
-  query.pageQuery = PageQuery(MemberOrNull(record, "page"), MemberOrNull(record, "page_size"), 40);
+  query.pageQuery =
+      PageQuery(MemberOrNull(record, "page"), MemberOrNull(record, "page_size"), kCatalogPageSize);
   return query;
 }
 

@@ -14,7 +14,7 @@
 namespace vardeko {
 namespace {
 
-using UniqueFd = UniqueResource<int, &::close, -1>;
+using UniqueFd = UniqueResource<int, &::close, MinusOneIsEmpty>;
 
 constexpr std::size_t kNonceBytes = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
 constexpr std::size_t kTagBytes = crypto_aead_xchacha20poly1305_ietf_ABYTES;

@@ -3,7 +3,8 @@
 #include <bcrypt.h>
 #include <dpapi.h>
 
-#include "base/unique_resource.h"
+#include "base/unique_handle_win.h"
+#include "base/utf.h"
 #include "base/wide_win.h"
 #include "service/session_platform.h"
 
@@ -16,14 +17,6 @@ NTSTATUS CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) {
 
 using UniqueAlgorithm = UniqueResource<BCRYPT_ALG_HANDLE, &CloseAlgorithm>;
 using UniqueHash = UniqueResource<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>;
-using UniqueFile = UniqueResource<HANDLE, &CloseHandle>;
-
-// CreateFileW reports failure as INVALID_HANDLE_VALUE, not null.
-UniqueFile OwnFile(HANDLE file) {
-  return UniqueFile(file == INVALID_HANDLE_VALUE ? nullptr : file);
-}
-
-constexpr std::wstring_view kDescription = L"Vardeko native session";
 
 // DPAPI output: wiped, then released with LocalFree.
 class DpapiBlob {
@@ -79,12 +72,13 @@ class Win32SessionPlatform final : public SessionPlatform {
     return digest;
   }
 
-  std::optional<SecretString> Protect(std::string_view plain, std::string_view,
+  std::optional<SecretString> Protect(std::string_view plain, std::string_view description,
                                       std::span<const std::uint8_t> entropy) override {
+    const std::wstring wideDescription = Terminated(Utf8ToWide(description));
     DATA_BLOB input = In(plain);
     DATA_BLOB salt = In(entropy);
     DpapiBlob output;
-    if (!CryptProtectData(&input, kDescription.data(), &salt, nullptr, nullptr,
+    if (!CryptProtectData(&input, wideDescription.c_str(), &salt, nullptr, nullptr,
                           CRYPTPROTECT_UI_FORBIDDEN, &output.blob)) {
       return std::nullopt;
     }
@@ -111,9 +105,9 @@ class Win32SessionPlatform final : public SessionPlatform {
 
   std::optional<std::string> ReadFile(const std::filesystem::path& path,
                                       std::size_t maxBytes) override {
-    const UniqueFile file =
-        OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFileHandle file =
+        UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return std::nullopt;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
@@ -133,8 +127,9 @@ class Win32SessionPlatform final : public SessionPlatform {
   bool ReplaceFile(const std::filesystem::path& target, const std::filesystem::path& temporary,
                    std::string_view bytes) override {
     {
-      UniqueFile file = OwnFile(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      UniqueFileHandle file =
+          UniqueFileHandle(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file) return false;
       DWORD written = 0;
       if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,

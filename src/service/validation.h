@@ -17,6 +17,8 @@ inline constexpr std::size_t kMaxObjectBytes = 131072;
 inline constexpr std::size_t kRecordIdLength = 36;
 inline constexpr std::int64_t kMaxPage = 9007199254740991;  // 2^53 - 1
 inline constexpr std::int64_t kMaxPageSize = 100;
+inline constexpr std::int64_t kDefaultPageSize = 20;  // matches and ledger entries
+inline constexpr std::int64_t kCatalogPageSize = 40;
 inline constexpr std::int64_t kMaxQuantity = 9000000000000;
 
 // The argument at `index`, or null past the end of the array.

@@ -9,6 +9,7 @@
 #include "base/dpi_scaling.h"
 #include "base/utf.h"
 #include "shell/envelope.h"
+#include "shell/main_window.h"
 #include "shell/request_worker.h"
 
 namespace vardeko {
@@ -16,9 +17,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kMinTestWidth = 960;
 constexpr int kMaxTestWidth = 3840;
-constexpr int kMinTestHeight = 640;
 constexpr int kMaxTestHeight = 2160;
 
 // The service client exists from start-up on; a message before it is a fault of ours.
@@ -76,8 +75,8 @@ int WindowLength(const json& value, int min, int max) {
 
 void TestWindowSize(Host& host, const json& args) {
   if (args.size() != 2) Throw(failures::kWindowSize);
-  const int width = WindowLength(args[0], kMinTestWidth, kMaxTestWidth);
-  const int height = WindowLength(args[1], kMinTestHeight, kMaxTestHeight);
+  const int width = WindowLength(args[0], kMinWindowWidth, kMaxTestWidth);
+  const int height = WindowLength(args[1], kMinWindowHeight, kMaxTestHeight);
   WindowOperations& window = host.windowOperations;
   const unsigned dpi = window.Dpi(host.window);
   window.SetSize(host.window, ScaleForDpi(width, dpi), ScaleForDpi(height, dpi));

@@ -6,6 +6,7 @@
 
 #include "platform/browser.h"
 #include "shell/host.h"
+#include "vardeko_version.h"
 
 namespace vardeko {
 
@@ -13,7 +14,7 @@ inline constexpr std::size_t kMaxMessageLength = 18874368;  // UTF-16 code units
 inline constexpr std::size_t kMaxIdBytes = 128;
 inline constexpr std::size_t kMaxArgs = 8;
 inline constexpr std::uint32_t kMaxInFlight = 12;
-inline constexpr std::string_view kAppVersion = "0.9.4";
+inline constexpr std::string_view kAppVersion = VARDEKO_VERSION_TEXT;
 inline constexpr std::string_view kRuntimeName = "webview2";
 
 // Handles one web message from the page on the UI thread: checks its source and

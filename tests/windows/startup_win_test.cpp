@@ -11,12 +11,11 @@
 #include <string>
 #include <thread>
 
-#include "base/unique_resource.h"
+#include "base/unique_handle_win.h"
 
 namespace vardeko {
 namespace {
 
-using UniqueHandle = UniqueResource<HANDLE, &CloseHandle>;
 using namespace std::chrono_literals;
 
 std::filesystem::path g_program;  // the program folder's Vardeko.exe, from the command line

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "base/utf.h"
 #include "base/dpi_scaling.h"
+#include "base/utf.h"
 
 namespace vardeko {
 namespace {
