@@ -17,6 +17,7 @@ function developmentPolicy(): Plugin {
 }
 
 export default defineConfig({
+  root: fileURLToPath(new URL('.', import.meta.url)),
   plugins: [developmentPolicy()],
   server: { port: 5173, strictPort: true, host: 'localhost' },
   build: {

@@ -33,7 +33,7 @@ export function startDocumentHeaders() {
   const file = START_DOCUMENT_SOURCES.map((path) => join(repoRoot, path)).find((path) => existsSync(path));
   if (!file) throw new Error(`none of ${START_DOCUMENT_SOURCES.join(', ')} exists`);
   const source = readFileSync(file, 'utf8');
-  const definition = /kStartDocumentHeaders\s*=\s*([^;]*);/.exec(source);
+  const definition = /kStartDocumentHeaders\s*=((?:\s*u"(?:[^"\\]|\\.)*")+)\s*;/.exec(source);
   if (!definition) throw new Error(`kStartDocumentHeaders not found in ${file}`);
   const text = [...definition[1].matchAll(/u"((?:[^"\\]|\\.)*)"/g)]
     .map((literal) => literal[1].replace(/\\r/g, '\r').replace(/\\n/g, '\n').replace(/\\(["\\'])/g, '$1'))
@@ -57,7 +57,7 @@ export class TestService {
 
   static async start() {
     const child = spawn('python3', [join(repoRoot, 'tests/integration/test_server.py'), '--lifetime', '900'], {
-      stdio: ['ignore', 'pipe', 'inherit'],
+      stdio: ['ignore', 'pipe', 'ignore'], // a client that gave up makes it print broken pipes
     });
     const lines = createInterface({ input: /** @type {import('node:stream').Readable} */ (child.stdout) });
     const [first] = await once(lines, 'line');
@@ -136,13 +136,18 @@ export class Bridge extends EventEmitter {
         this.emit('page', output.page);
       } else if ('window' in output) {
         this.windowActions.push(output.window);
-        this.emit('window', output.window);
+        this.emit('window', output.window, output);
       }
     });
   }
 
-  /** The page posts a web message whose JSON text is `text`, from the document at `source`. */
-  async post(/** @type {string} */ text, /** @type {string | undefined} */ source) {
+  /**
+   * The page posts a web message whose JSON text is `text`, from the document at `source`
+   * (the start page when left out).
+   * @param {string} text
+   * @param {string} [source]
+   */
+  async post(text, source) {
     const line = JSON.stringify(source === undefined ? { post: text } : { post: text, source }) + '\n';
     const stdin = /** @type {import('node:stream').Writable} */ (this.process.stdin);
     if (!stdin.writable) return;
@@ -225,6 +230,7 @@ export function launchChromium({ headless = true } = {}) {
       '--disable-component-update',
       '--disable-sync',
       '--lang=zh-CN',
+      '--disable-features=Translate',
     ],
   });
 }

@@ -17,7 +17,7 @@ const scripts = readdirSync(assets).filter((name) => name.endsWith('.js'));
 const gzipBytes = scripts.reduce((sum, name) => sum + gzipSync(readFileSync(join(assets, name)), { level: 9 }).length, 0);
 
 const headers = Object.fromEntries(startDocumentHeaders().map(({ name, value }) => [name, value]));
-const types = { '.js': 'text/javascript', '.css': 'text/css' };
+const types = /** @type {Record<string, string>} */ ({ '.js': 'text/javascript', '.css': 'text/css' });
 const server = createServer((request, response) => {
   const path = new URL(request.url ?? '/', 'http://x').pathname;
   try {
