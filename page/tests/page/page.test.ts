@@ -107,7 +107,7 @@ describe('the page', () => {
   });
 
   it('registers from the keyboard, checking the repeated password first', async () => {
-    const { page } = await open();
+    const { page, screenshot } = await open();
     await fixture.service.script(
       { method: 'POST', path: '/api/auth/register', body: JSON.stringify({ token: 'tok-r', user: USER }) },
       { method: 'GET', path: '/api/me', body: JSON.stringify(USER) },
@@ -124,6 +124,7 @@ describe('the page', () => {
     await page.keyboard.type('密码-2');
     await page.keyboard.press('Enter');
     expect(await page.textContent('#register-message')).toBe('两次输入的密码不一致。');
+    await screenshot('register-passwords-differ');
     await page.fill('#register-confirm', '密码-1');
     await page.keyboard.press('Enter');
     await page.waitForSelector('#signed-in', { state: 'visible' });
@@ -228,6 +229,7 @@ describe('the page', () => {
       timeout: 25_000,
     });
     expect(await page.textContent('#login-message')).toBe('连接超时，请稍后重试。');
+    await screenshot('sign-in-timed-out');
     expect(await page.inputValue('#login-email')).toBe(USER.email);
   });
 });
