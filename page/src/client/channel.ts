@@ -68,10 +68,6 @@ export class Channel {
     return () => set.delete(listener);
   }
 
-  get pendingCount(): number {
-    return this.pending.size;
-  }
-
   dispose(): void {
     this.webview?.removeEventListener('message', this.onMessage);
     for (const id of [...this.pending.keys()]) this.settle(id)?.reject(new VardekoError('NO_REPLY', Messages.noReply));
