@@ -59,6 +59,7 @@ VIAddVersionKey /LANG=0 "OriginalFilename" "${PRODUCT}-${VERSION}-setup.exe"
 VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 
 Var RuntimeNotice      ; empty when the WebView2 runtime is registered
+Var RuntimeReminder    ; the same, shorter, for the finish page
 Var RemoveUserData     ; uninstaller: "1" when the user ticked the box
 Var RemoveUserDataBox
 
@@ -71,7 +72,8 @@ Var RemoveUserDataBox
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_TEXT "${PRODUCT} 已安装到：$\r$\n$INSTDIR$\r$\n$\r$\n$RuntimeNotice点击“完成”关闭安装程序。"
+!define MUI_FINISHPAGE_TEXT "${PRODUCT} 已安装到：$\r$\n$INSTDIR$\r$\n$\r$\n$RuntimeReminder点击“完成”关闭安装程序。"
+!define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Vardeko.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "运行 ${PRODUCT}"
 ; The finish page's second check box creates the desktop shortcut.
@@ -121,12 +123,14 @@ FunctionEnd
 
 Function .onInit
   StrCpy $RuntimeNotice ""
+  StrCpy $RuntimeReminder ""
   ReadRegStr $0 HKLM "SOFTWARE\WOW6432Node\${RUNTIME_CLIENT}" "pv"
   ReadRegStr $1 HKCU "Software\${RUNTIME_CLIENT}" "pv"
   ${IfThen} $0 == "0.0.0.0" ${|} StrCpy $0 "" ${|}
   ${IfThen} $1 == "0.0.0.0" ${|} StrCpy $1 "" ${|}
   ${If} $0$1 == ""
     StrCpy $RuntimeNotice "注意：这台电脑上没有找到 Microsoft Edge WebView2 运行时，${PRODUCT} 需要它才能启动。请从微软网站下载并安装“常青版”WebView2 运行时（Evergreen Bootstrapper）：$\r$\n${RUNTIME_URL}$\r$\n$\r$\n"
+    StrCpy $RuntimeReminder "还需要安装 Microsoft Edge WebView2 运行时，${PRODUCT} 才能启动：请点击下面的链接下载。$\r$\n$\r$\n"
   ${EndIf}
 FunctionEnd
 
@@ -204,6 +208,7 @@ FunctionEnd
 
 Section "un.Program"
   Call un.CloseRunningProgram
+  SetAutoClose true
 
   Delete "$INSTDIR\Vardeko.exe"
   Delete "$INSTDIR\WebView2Loader.dll"

@@ -1,15 +1,19 @@
 /* Looks at and drives other programs' windows for the setup tests, from inside the same
  * Wine prefix. Text goes to standard output as UTF-8, one item per line.
  *
- *   wintool find CLASS TITLE MS     wait for a visible top-level window; print its title,
- *                                   then "class|text" of each control with text
- *   wintool press CLASS TITLE ID    send the window WM_COMMAND for control id ID
- *   wintool tick CLASS TITLE TEXT   click the control whose text is TEXT
- *   wintool gone CLASS TITLE MS     wait until no such window is visible
- *   wintool wait-exit NAME MS       wait until no process runs from an exe named NAME
- *   wintool shortcut FILE.lnk       print the shortcut's target and working folder
+ *   wintool find CLASS TITLE MS [HAS]    wait for a visible top-level window; print its
+ *                                        title, then "class|text" of each control with text
+ *   wintool press CLASS TITLE ID [HAS]   send the window WM_COMMAND for control id ID
+ *   wintool tick CLASS TITLE TEXT        click the control whose text is TEXT
+ *   wintool gone CLASS TITLE MS [HAS]    wait until no such window is visible
+ *   wintool wait-exit NAME MS            wait until no process runs from an exe named NAME
+ *   wintool shortcut FILE.lnk            print the shortcut's target and working folder
+ *   wintool version FILE                 print the version resource's fixed file version,
+ *                                        product name and version, and the icon count
  *
- * CLASS or TITLE "*" matches any. Exit code 0 on success, 1 on time-out or failure. */
+ * CLASS or TITLE "*" matches any; trailing blanks of a title are ignored. HAS picks the
+ * window with a control whose text starts with HAS (a message box over its owner with the
+ * same caption). Exit code 0 on success, 1 on time-out or failure. */
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -34,8 +38,32 @@ static void TextOf(HWND window, wchar_t *text, int size) {
 struct Search {
   const wchar_t *className;
   const wchar_t *title;
+  const wchar_t *has;
   HWND found;
 };
+
+struct ControlSearch {
+  const wchar_t *text;
+  size_t length; /* compared characters: a prefix, or the whole text with its end */
+  HWND found;
+};
+
+static BOOL CALLBACK MatchControl(HWND window, LPARAM parameter) {
+  struct ControlSearch *search = (struct ControlSearch *)parameter;
+  wchar_t text[2048];
+  TextOf(window, text, 2048);
+  if (IsWindowVisible(window) && wcsncmp(text, search->text, search->length) == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static HWND FindControl(HWND window, const wchar_t *text, int prefix) {
+  struct ControlSearch search = {text, wcslen(text) + (prefix ? 0 : 1), NULL};
+  EnumChildWindows(window, MatchControl, (LPARAM)&search);
+  return search.found;
+}
 
 static BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
   struct Search *search = (struct Search *)parameter;
@@ -43,24 +71,28 @@ static BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
   if (!IsWindowVisible(window)) return TRUE;
   GetClassNameW(window, name, 256);
   TextOf(window, title, 512);
+  /* NSIS puts a blank after its caption on some pages. */
+  for (size_t n = wcslen(title); n > 0 && title[n - 1] == L' '; --n) title[n - 1] = 0;
   if ((wcscmp(search->className, L"*") == 0 || wcscmp(search->className, name) == 0) &&
-      (wcscmp(search->title, L"*") == 0 || wcscmp(search->title, title) == 0)) {
+      (wcscmp(search->title, L"*") == 0 || wcscmp(search->title, title) == 0) &&
+      (search->has == NULL || FindControl(window, search->has, 1) != NULL)) {
     search->found = window;
     return FALSE;
   }
   return TRUE;
 }
 
-static HWND FindTopLevel(const wchar_t *className, const wchar_t *title) {
-  struct Search search = {className, title, NULL};
+static HWND FindTopLevel(const wchar_t *className, const wchar_t *title, const wchar_t *has) {
+  struct Search search = {className, title, has, NULL};
   EnumWindows(MatchTopLevel, (LPARAM)&search);
   return search.found;
 }
 
-static HWND WaitTopLevel(const wchar_t *className, const wchar_t *title, DWORD ms) {
+static HWND WaitTopLevel(const wchar_t *className, const wchar_t *title, const wchar_t *has,
+                         DWORD ms) {
   DWORD start = GetTickCount();
   for (;;) {
-    HWND window = FindTopLevel(className, title);
+    HWND window = FindTopLevel(className, title, has);
     if (window != NULL || GetTickCount() - start > ms) return window;
     Sleep(100);
   }
@@ -76,22 +108,6 @@ static BOOL CALLBACK PrintControl(HWND window, LPARAM unused) {
     _snwprintf(line, 2400, L"%ls|%ls", name, text);
     line[2399] = 0;
     WriteUtf8(line);
-  }
-  return TRUE;
-}
-
-struct ControlSearch {
-  const wchar_t *text;
-  HWND found;
-};
-
-static BOOL CALLBACK MatchControl(HWND window, LPARAM parameter) {
-  struct ControlSearch *search = (struct ControlSearch *)parameter;
-  wchar_t text[2048];
-  TextOf(window, text, 2048);
-  if (IsWindowVisible(window) && wcscmp(text, search->text) == 0) {
-    search->found = window;
-    return FALSE;
   }
   return TRUE;
 }
@@ -132,18 +148,49 @@ static int PrintShortcut(const wchar_t *file) {
   return result;
 }
 
+static int PrintVersion(const wchar_t *file) {
+  DWORD ignored, size = GetFileVersionInfoSizeW(file, &ignored);
+  static BYTE data[65536];
+  VS_FIXEDFILEINFO *fixed;
+  struct {
+    WORD language, codePage;
+  } *translation;
+  UINT length;
+  wchar_t line[256], *value;
+  static const wchar_t *const names[] = {L"ProductName", L"ProductVersion"};
+  if (size == 0 || size > sizeof data || !GetFileVersionInfoW(file, 0, size, data) ||
+      !VerQueryValueW(data, L"\\", (void **)&fixed, &length) ||
+      !VerQueryValueW(data, L"\\VarFileInfo\\Translation", (void **)&translation, &length)) {
+    return 1;
+  }
+  _snwprintf(line, 256, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+             LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+             LOWORD(fixed->dwFileVersionLS));
+  WriteUtf8(line);
+  for (int i = 0; i < 2; ++i) {
+    _snwprintf(line, 256, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
+               translation->codePage, names[i]);
+    if (!VerQueryValueW(data, line, (void **)&value, &length)) return 1;
+    WriteUtf8(value);
+  }
+  _snwprintf(line, 256, L"%u", ExtractIconExW(file, -1, NULL, NULL, 0));
+  WriteUtf8(line);
+  return 0;
+}
+
 int wmain(int argc, wchar_t **argv) {
-  if (argc == 5 && wcscmp(argv[1], L"find") == 0) {
+  const wchar_t *has = argc == 6 ? argv[5] : NULL;
+  if ((argc == 5 || argc == 6) && wcscmp(argv[1], L"find") == 0) {
     wchar_t title[512];
-    HWND window = WaitTopLevel(argv[2], argv[3], wcstoul(argv[4], NULL, 10));
+    HWND window = WaitTopLevel(argv[2], argv[3], has, wcstoul(argv[4], NULL, 10));
     if (window == NULL) return 1;
     TextOf(window, title, 512);
     WriteUtf8(title);
     EnumChildWindows(window, PrintControl, 0);
     return 0;
   }
-  if (argc == 5 && wcscmp(argv[1], L"press") == 0) {
-    HWND window = FindTopLevel(argv[2], argv[3]);
+  if ((argc == 5 || argc == 6) && wcscmp(argv[1], L"press") == 0) {
+    HWND window = FindTopLevel(argv[2], argv[3], has);
     int id = (int)wcstol(argv[4], NULL, 10);
     if (window == NULL) return 1;
     return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -152,19 +199,15 @@ int wmain(int argc, wchar_t **argv) {
                : 1;
   }
   if (argc == 5 && wcscmp(argv[1], L"tick") == 0) {
-    struct ControlSearch search = {argv[4], NULL};
     DWORD_PTR ignored;
-    HWND window = FindTopLevel(argv[2], argv[3]);
-    if (window == NULL) return 1;
-    EnumChildWindows(window, MatchControl, (LPARAM)&search);
-    if (search.found == NULL) return 1;
-    return SendMessageTimeoutW(search.found, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored)
-               ? 0
-               : 1;
+    HWND window = FindTopLevel(argv[2], argv[3], NULL);
+    HWND control = window != NULL ? FindControl(window, argv[4], 0) : NULL;
+    if (control == NULL) return 1;
+    return SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored) ? 0 : 1;
   }
-  if (argc == 5 && wcscmp(argv[1], L"gone") == 0) {
+  if ((argc == 5 || argc == 6) && wcscmp(argv[1], L"gone") == 0) {
     DWORD start = GetTickCount(), ms = wcstoul(argv[4], NULL, 10);
-    while (FindTopLevel(argv[2], argv[3]) != NULL) {
+    while (FindTopLevel(argv[2], argv[3], has) != NULL) {
       if (GetTickCount() - start > ms) return 1;
       Sleep(100);
     }
@@ -179,7 +222,7 @@ int wmain(int argc, wchar_t **argv) {
     return 0;
   }
   if (argc == 3 && wcscmp(argv[1], L"shortcut") == 0) return PrintShortcut(argv[2]);
-  WriteUtf8(L"usage: wintool find|press|tick|gone CLASS TITLE ARG, wait-exit NAME MS, "
-            L"shortcut FILE");
+  if (argc == 3 && wcscmp(argv[1], L"version") == 0) return PrintVersion(argv[2]);
+  WriteUtf8(L"usage: see the comment at the top of wintool.c");
   return 2;
 }
