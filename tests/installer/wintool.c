@@ -7,9 +7,13 @@
  *   wintool tick CLASS TITLE TEXT        click the control whose text is TEXT
  *   wintool gone CLASS TITLE MS [HAS]    wait until no such window is visible
  *   wintool wait-exit NAME MS            wait until no process runs from an exe named NAME
- *   wintool shortcut FILE.lnk            print the shortcut's target and working folder
+ *   wintool shortcut FILE.lnk            print the shortcut's target (from its item id list,
+ *                                        as the shell opens it) and working folder
  *   wintool version FILE                 print the version resource's fixed file version,
  *                                        product name and version, and the icon count
+ *   wintool run COMMAND-LINE             run the command line as given (no quoting added,
+ *                                        as a shell or Apps & features starts it); exit
+ *                                        with its exit code
  *
  * CLASS or TITLE "*" matches any; trailing blanks of a title are ignored. HAS picks the
  * window with a control whose text starts with HAS (a message box over its owner with the
@@ -129,6 +133,7 @@ static int ProcessRuns(const wchar_t *name) {
 static int PrintShortcut(const wchar_t *file) {
   IShellLinkW *link = NULL;
   IPersistFile *persist = NULL;
+  PIDLIST_ABSOLUTE target = NULL;
   wchar_t path[MAX_PATH] = L"", folder[MAX_PATH] = L"";
   int result = 1;
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
@@ -136,12 +141,13 @@ static int PrintShortcut(const wchar_t *file) {
                                  (void **)&link)) &&
       SUCCEEDED(link->lpVtbl->QueryInterface(link, &IID_IPersistFile, (void **)&persist)) &&
       SUCCEEDED(persist->lpVtbl->Load(persist, file, STGM_READ)) &&
-      SUCCEEDED(link->lpVtbl->GetPath(link, path, MAX_PATH, NULL, SLGP_RAWPATH)) &&
+      SUCCEEDED(link->lpVtbl->GetIDList(link, &target)) && SHGetPathFromIDListW(target, path) &&
       SUCCEEDED(link->lpVtbl->GetWorkingDirectory(link, folder, MAX_PATH))) {
     WriteUtf8(path);
     WriteUtf8(folder);
     result = 0;
   }
+  CoTaskMemFree(target);
   if (persist != NULL) persist->lpVtbl->Release(persist);
   if (link != NULL) link->lpVtbl->Release(link);
   CoUninitialize();
@@ -176,6 +182,22 @@ static int PrintVersion(const wchar_t *file) {
   _snwprintf(line, 256, L"%u", ExtractIconExW(file, -1, NULL, NULL, 0));
   WriteUtf8(line);
   return 0;
+}
+
+static int Run(wchar_t *commandLine) {
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info;
+  DWORD code = 1;
+  if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
+    return 1;
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return (int)code;
 }
 
 int wmain(int argc, wchar_t **argv) {
@@ -223,6 +245,7 @@ int wmain(int argc, wchar_t **argv) {
   }
   if (argc == 3 && wcscmp(argv[1], L"shortcut") == 0) return PrintShortcut(argv[2]);
   if (argc == 3 && wcscmp(argv[1], L"version") == 0) return PrintVersion(argv[2]);
+  if (argc == 3 && wcscmp(argv[1], L"run") == 0) return Run(argv[2]);
   WriteUtf8(L"usage: see the comment at the top of wintool.c");
   return 2;
 }
