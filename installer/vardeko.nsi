@@ -138,10 +138,13 @@ Section "-Program"
   Call CloseRunningProgram
 
   SetOutPath "$INSTDIR"
-  ; The new page replaces the old one as a whole: no file of an earlier version stays.
-  RMDir /r "$INSTDIR\renderer"
-  ${If} ${FileExists} "$INSTDIR\renderer\*.*"
-    !insertmacro FAIL "无法删除旧的页面文件：$\r$\n$INSTDIR\renderer"
+  ; Over an earlier install the new page replaces the old one as a whole, so no file of
+  ; the old page stays. A folder without Vardeko.exe is not ours to clear.
+  ${If} ${FileExists} "$INSTDIR\Vardeko.exe"
+    RMDir /r "$INSTDIR\renderer"
+    ${If} ${FileExists} "$INSTDIR\renderer\*.*"
+      !insertmacro FAIL "无法删除旧的页面文件：$\r$\n$INSTDIR\renderer"
+    ${EndIf}
   ${EndIf}
 
   ; "try" skips a file that cannot be written instead of asking, which a silent run cannot
@@ -191,11 +194,11 @@ Function un.OptionsPage
   !insertmacro MUI_HEADER_TEXT "卸载 ${PRODUCT}" "从这台电脑上删除 ${PRODUCT}。"
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateLabel} 0 0 100% 48u "将删除以下文件夹中的 ${PRODUCT} 及其开始菜单和桌面快捷方式：$\r$\n$INSTDIR"
+  ${NSD_CreateLabel} 0 0 100% 24u "将删除以下文件夹中的 ${PRODUCT} 及其开始菜单和桌面快捷方式：$\r$\n$INSTDIR"
   Pop $0
-  ${NSD_CreateLabel} 0 56u 100% 36u "你的数据（保存的登录信息和浏览器数据）保存在 $LOCALAPPDATA\${PRODUCT}，默认保留，以后重新安装时可以继续使用。"
+  ${NSD_CreateLabel} 0 32u 100% 24u "你的数据（保存的登录信息和浏览器数据）保存在 $LOCALAPPDATA\${PRODUCT}，默认保留，以后重新安装时可以继续使用。"
   Pop $0
-  ${NSD_CreateCheckbox} 0 100u 100% 12u "同时删除我的数据"
+  ${NSD_CreateCheckbox} 0 64u 100% 12u "同时删除我的数据"
   Pop $RemoveUserDataBox
   GetDlgItem $0 $HWNDPARENT 1
   SendMessage $0 ${WM_SETTEXT} 0 "STR:卸载(&U)"

@@ -37,7 +37,7 @@ UNINSTALL_PAGE = "将删除以下文件夹中的 Vardeko"
 DESKTOP_BOX = "创建桌面快捷方式"
 REMOVE_DATA_BOX = "同时删除我的数据"
 IDOK, IDCANCEL, IDRETRY, IDYES = 1, 2, 4, 6
-EXIT_CANCELLED, EXIT_RUNNING = 1, 3
+EXIT_CANCELLED, EXIT_FAILED, EXIT_RUNNING = 1, 2, 3
 SESSION_FILE = "session-native-0123456789abcdef.bin"
 
 
@@ -235,6 +235,13 @@ class SetupTest(unittest.TestCase):
         self.assertEqual(self.wine.shortcut(shortcut), [install + r"\Vardeko.exe", install])
 
     def test_silent_install_puts_the_program_a_shortcut_and_the_uninstall_entry_in_place(self):
+        # A folder where the program cannot be written: failure, and no entry.
+        blocked = r"C:\Blocked"
+        (self.wine.unix(blocked) / "Vardeko.exe").mkdir(parents=True)
+        self.assertEqual(self.wine.setup("/S", f"/D={blocked}"), EXIT_FAILED)
+        self.assertIsNone(self.wine.registry(UNINSTALL_KEY))
+        self.assertFalse(self.wine.unix(self.wine.start_menu_shortcut).exists())
+
         self.assertEqual(self.wine.setup("/S"), 0)
 
         install = self.wine.default_install
