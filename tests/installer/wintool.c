@@ -19,11 +19,12 @@
  * window with a control whose text starts with HAS (a message box over its owner with the
  * same caption). Exit code 0 on success, 1 on time-out or failure. */
 #include <windows.h>
+
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <wchar.h>
 
-static void WriteUtf8(const wchar_t *text) {
+static void WriteUtf8(const wchar_t* text) {
   char buffer[4096];
   int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, NULL, NULL);
   DWORD written;
@@ -32,7 +33,7 @@ static void WriteUtf8(const wchar_t *text) {
 }
 
 /* WM_GETTEXT is marshalled between processes, unlike GetWindowText for controls. */
-static void TextOf(HWND window, wchar_t *text, int size) {
+static void TextOf(HWND window, wchar_t* text, int size) {
   DWORD_PTR ignored;
   text[0] = 0;
   SendMessageTimeoutW(window, WM_GETTEXT, size, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &ignored);
@@ -40,20 +41,20 @@ static void TextOf(HWND window, wchar_t *text, int size) {
 }
 
 struct Search {
-  const wchar_t *className;
-  const wchar_t *title;
-  const wchar_t *has;
+  const wchar_t* className;
+  const wchar_t* title;
+  const wchar_t* has;
   HWND found;
 };
 
 struct ControlSearch {
-  const wchar_t *text;
+  const wchar_t* text;
   size_t length; /* compared characters: a prefix, or the whole text with its end */
   HWND found;
 };
 
 static BOOL CALLBACK MatchControl(HWND window, LPARAM parameter) {
-  struct ControlSearch *search = (struct ControlSearch *)parameter;
+  struct ControlSearch* search = (struct ControlSearch*)parameter;
   wchar_t text[2048];
   TextOf(window, text, 2048);
   if (IsWindowVisible(window) && wcsncmp(text, search->text, search->length) == 0) {
@@ -63,14 +64,14 @@ static BOOL CALLBACK MatchControl(HWND window, LPARAM parameter) {
   return TRUE;
 }
 
-static HWND FindControl(HWND window, const wchar_t *text, int prefix) {
+static HWND FindControl(HWND window, const wchar_t* text, int prefix) {
   struct ControlSearch search = {text, wcslen(text) + (prefix ? 0 : 1), NULL};
   EnumChildWindows(window, MatchControl, (LPARAM)&search);
   return search.found;
 }
 
 static BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
-  struct Search *search = (struct Search *)parameter;
+  struct Search* search = (struct Search*)parameter;
   wchar_t name[256], title[512];
   if (!IsWindowVisible(window)) return TRUE;
   GetClassNameW(window, name, 256);
@@ -86,13 +87,13 @@ static BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
   return TRUE;
 }
 
-static HWND FindTopLevel(const wchar_t *className, const wchar_t *title, const wchar_t *has) {
+static HWND FindTopLevel(const wchar_t* className, const wchar_t* title, const wchar_t* has) {
   struct Search search = {className, title, has, NULL};
   EnumWindows(MatchTopLevel, (LPARAM)&search);
   return search.found;
 }
 
-static HWND WaitTopLevel(const wchar_t *className, const wchar_t *title, const wchar_t *has,
+static HWND WaitTopLevel(const wchar_t* className, const wchar_t* title, const wchar_t* has,
                          DWORD ms) {
   DWORD start = GetTickCount();
   for (;;) {
@@ -116,7 +117,7 @@ static BOOL CALLBACK PrintControl(HWND window, LPARAM unused) {
   return TRUE;
 }
 
-static int ProcessRuns(const wchar_t *name) {
+static int ProcessRuns(const wchar_t* name) {
   PROCESSENTRY32W entry;
   int found = 0;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -130,16 +131,16 @@ static int ProcessRuns(const wchar_t *name) {
   return found;
 }
 
-static int PrintShortcut(const wchar_t *file) {
-  IShellLinkW *link = NULL;
-  IPersistFile *persist = NULL;
+static int PrintShortcut(const wchar_t* file) {
+  IShellLinkW* link = NULL;
+  IPersistFile* persist = NULL;
   PIDLIST_ABSOLUTE target = NULL;
   wchar_t path[MAX_PATH] = L"", folder[MAX_PATH] = L"";
   int result = 1;
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
   if (SUCCEEDED(CoCreateInstance(&CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, &IID_IShellLinkW,
-                                 (void **)&link)) &&
-      SUCCEEDED(link->lpVtbl->QueryInterface(link, &IID_IPersistFile, (void **)&persist)) &&
+                                 (void**)&link)) &&
+      SUCCEEDED(link->lpVtbl->QueryInterface(link, &IID_IPersistFile, (void**)&persist)) &&
       SUCCEEDED(persist->lpVtbl->Load(persist, file, STGM_READ)) &&
       SUCCEEDED(link->lpVtbl->GetIDList(link, &target)) && SHGetPathFromIDListW(target, path) &&
       SUCCEEDED(link->lpVtbl->GetWorkingDirectory(link, folder, MAX_PATH))) {
@@ -154,19 +155,19 @@ static int PrintShortcut(const wchar_t *file) {
   return result;
 }
 
-static int PrintVersion(const wchar_t *file) {
+static int PrintVersion(const wchar_t* file) {
   DWORD ignored, size = GetFileVersionInfoSizeW(file, &ignored);
   static BYTE data[65536];
-  VS_FIXEDFILEINFO *fixed;
+  VS_FIXEDFILEINFO* fixed;
   struct {
     WORD language, codePage;
-  } *translation;
+  } * translation;
   UINT length;
   wchar_t line[256], *value;
-  static const wchar_t *const names[] = {L"ProductName", L"ProductVersion"};
+  static const wchar_t* const names[] = {L"ProductName", L"ProductVersion"};
   if (size == 0 || size > sizeof data || !GetFileVersionInfoW(file, 0, size, data) ||
-      !VerQueryValueW(data, L"\\", (void **)&fixed, &length) ||
-      !VerQueryValueW(data, L"\\VarFileInfo\\Translation", (void **)&translation, &length)) {
+      !VerQueryValueW(data, L"\\", (void**)&fixed, &length) ||
+      !VerQueryValueW(data, L"\\VarFileInfo\\Translation", (void**)&translation, &length)) {
     return 1;
   }
   _snwprintf(line, 256, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
@@ -176,7 +177,7 @@ static int PrintVersion(const wchar_t *file) {
   for (int i = 0; i < 2; ++i) {
     _snwprintf(line, 256, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
                translation->codePage, names[i]);
-    if (!VerQueryValueW(data, line, (void **)&value, &length)) return 1;
+    if (!VerQueryValueW(data, line, (void**)&value, &length)) return 1;
     WriteUtf8(value);
   }
   _snwprintf(line, 256, L"%u", ExtractIconExW(file, -1, NULL, NULL, 0));
@@ -184,7 +185,7 @@ static int PrintVersion(const wchar_t *file) {
   return 0;
 }
 
-static int Run(wchar_t *commandLine) {
+static int Run(wchar_t* commandLine) {
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -200,8 +201,8 @@ static int Run(wchar_t *commandLine) {
   return (int)code;
 }
 
-int wmain(int argc, wchar_t **argv) {
-  const wchar_t *has = argc == 6 ? argv[5] : NULL;
+int wmain(int argc, wchar_t** argv) {
+  const wchar_t* has = argc == 6 ? argv[5] : NULL;
   if ((argc == 5 || argc == 6) && wcscmp(argv[1], L"find") == 0) {
     wchar_t title[512];
     HWND window = WaitTopLevel(argv[2], argv[3], has, wcstoul(argv[4], NULL, 10));
