@@ -124,7 +124,7 @@ class Wine:
         subprocess.run(["wine", WINTOOL, "gone", "*", "*", "0"], env=self.env, timeout=300,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         folders = self.wine("cmd", "/c", "echo %LOCALAPPDATA%&echo %APPDATA%&echo %USERPROFILE%")
-        local, roaming, profile = folders.stdout.split()
+        local, roaming, profile = folders.stdout.splitlines()
         self.local_app_data = local
         self.default_install = local + r"\Programs\Vardeko"
         self.start_menu_shortcut = roaming + r"\Microsoft\Windows\Start Menu\Programs\Vardeko.lnk"
