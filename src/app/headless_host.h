@@ -107,7 +107,4 @@ class HeadlessHost {
   int exitCode_ = 0;
 };
 
-// Runs the whole host on the platform's event loop; returns the exit code.
-int RunHeadlessHost();
-
 }  // namespace vardeko
