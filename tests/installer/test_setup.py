@@ -296,7 +296,7 @@ class SetupTest(unittest.TestCase):
         earlier = self.scratch / "earlier" / "Vardeko"
         shutil.copytree(PROGRAM, earlier)
         (earlier / "renderer" / "legacy.js").write_text("old page code\n")
-        (earlier / "renderer" / "assets").mkdir()
+        (earlier / "renderer" / "assets").mkdir(exist_ok=True)
         (earlier / "renderer" / "assets" / "legacy.css").write_text("body{}\n")
         earlier_setup = self.scratch / "Vardeko-0.9.3-setup.exe"
         subprocess.run([ROOT / "installer" / "build", earlier, earlier_setup, "0.9.3"], check=True,
