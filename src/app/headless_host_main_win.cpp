@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
 #include "app/headless_host.h"
+#include "base/detached_thread.h"
 #include "platform/window_handle_win.h"
 
 namespace {
@@ -38,7 +38,7 @@ int main() {
   vardeko::HeadlessHost host(std::cout, std::cerr, [&lineHandled] { lineHandled.Release(); });
   if (!host.Configure(vardeko::SystemLaunchPlatform(), handle)) return 1;
 
-  std::thread([window, &lineHandled] {
+  vardeko::StartDetachedThread([window, &lineHandled] {
     std::string line;
     while (std::getline(std::cin, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -52,7 +52,7 @@ int main() {
       lineHandled.Acquire();
     }
     PostMessageW(window, vardeko::kHeadlessEndOfInput, 0, 0);
-  }).detach();
+  });
 
   const int code =
       host.Run([](int timeoutMs) -> std::optional<std::pair<std::uint32_t, vardeko::PostedJson>> {

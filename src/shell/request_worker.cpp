@@ -1,10 +1,10 @@
 #include "shell/request_worker.h"
 
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "base/api_failure.h"
+#include "base/detached_thread.h"
 #include "shell/envelope.h"
 
 namespace vardeko {
@@ -35,7 +35,9 @@ std::string SerialiseReply(const std::string& id, const nlohmann::json& reply) {
 
 }  // namespace
 
-void StartRequestWorker(RequestJob job) { std::thread(RunRequestJob, std::move(job)).detach(); }
+void StartRequestWorker(RequestJob job) {
+  StartDetachedThread([job = std::move(job)]() mutable { RunRequestJob(std::move(job)); });
+}
 
 void RunRequestJob(RequestJob job) noexcept {
   std::optional<nlohmann::json> reply = BuildReply(job);
