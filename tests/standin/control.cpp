@@ -1,6 +1,7 @@
 // The test's side of the stand-in: the hidden control window that takes commands as
 // WM_COPYDATA (one JSON object each) and runs them, and the posted tasks, from the UI
 // thread's message loop; and the events the stand-in raises on the program's handlers.
+#include "base/unique_resource.h"
 #include "objects.h"
 
 namespace standin {
@@ -10,6 +11,9 @@ constexpr wchar_t kControlClass[] = L"WebView2StandinControl";
 constexpr UINT kRunTask = WM_APP + 0x51;
 
 HWND g_control = nullptr;
+
+using UniqueHook = vardeko::UniqueResource<HHOOK, &UnhookWindowsHookEx>;
+UniqueHook g_inputTrace;
 
 std::deque<std::function<void()>>& Tasks() {
   static std::deque<std::function<void()>> tasks;
@@ -240,8 +244,46 @@ void DropPending() {
   HeldTasks().clear();
 }
 
+const char* ButtonMessageName(UINT message) {
+  switch (message) {
+    case WM_NCLBUTTONDOWN:
+      return "WM_NCLBUTTONDOWN";
+    case WM_NCLBUTTONUP:
+      return "WM_NCLBUTTONUP";
+    case WM_NCLBUTTONDBLCLK:
+      return "WM_NCLBUTTONDBLCLK";
+    case WM_LBUTTONDOWN:
+      return "WM_LBUTTONDOWN";
+    case WM_LBUTTONUP:
+      return "WM_LBUTTONUP";
+    case WM_LBUTTONDBLCLK:
+      return "WM_LBUTTONDBLCLK";
+    default:
+      return nullptr;
+  }
+}
+
+// Mode "trace-input": the left-button messages the UI thread takes from its queue, with
+// the hit-test code (wParam of the non-client ones) and the point, so that a test of
+// pointer input sees where the system delivered each press.
+LRESULT CALLBACK TraceInput(int code, WPARAM removal, LPARAM lParam) {
+  const auto* message = reinterpret_cast<const MSG*>(lParam);
+  if (code >= 0 && removal == PM_REMOVE) {
+    if (const char* name = ButtonMessageName(message->message)) {
+      RecordCall("input", name, static_cast<unsigned>(message->wParam),
+                 static_cast<int>(static_cast<short>(LOWORD(message->lParam))),
+                 static_cast<int>(static_cast<short>(HIWORD(message->lParam))));
+    }
+  }
+  return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
 void CreateControlWindow() {
   if (g_control != nullptr) return;
+  if (Mode("trace-input")) {
+    g_inputTrace.reset(
+        SetWindowsHookExW(WH_GETMESSAGE, &TraceInput, nullptr, GetCurrentThreadId()));
+  }
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &ControlProc;
@@ -255,6 +297,7 @@ void CreateControlWindow() {
 }
 
 void DestroyWindows() {
+  g_inputTrace.reset();
   if (g_control != nullptr && IsWindow(g_control)) DestroyWindow(g_control);
   g_control = nullptr;
   DestroyChildWindows();
