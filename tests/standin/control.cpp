@@ -223,6 +223,8 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   } catch (const std::exception& error) {
     RecordCall("stand-in-error", error.what());
     return 0;
+  } catch (...) {
+    return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }

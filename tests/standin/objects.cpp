@@ -8,7 +8,6 @@ namespace {
 constexpr wchar_t kChildClass[] = L"WebView2StandinBrowser";
 
 View* g_view = nullptr;
-Controller* g_controller = nullptr;
 
 std::vector<HWND>& ChildWindows() {
   static std::vector<HWND> windows;
@@ -86,7 +85,6 @@ void DestroyChildWindows() {
 }
 
 View* CurrentView() { return g_view; }
-Controller* CurrentController() { return g_controller; }
 
 // --- Event arguments ---------------------------------------------------------------
 
@@ -411,13 +409,9 @@ Controller::Controller(HWND parent) : Object("ICoreWebView2Controller"), parent_
                            parent, nullptr, Module(), nullptr);
   if (child_ != nullptr) ChildWindows().push_back(child_);
   view_ = Make<View>();
-  g_controller = this;
 }
 
-Controller::~Controller() {
-  DestroyChild(child_);
-  if (g_controller == this) g_controller = nullptr;
-}
+Controller::~Controller() { DestroyChild(child_); }
 
 HRESULT Controller::get_IsVisible(BOOL* visible) {
   RecordCall("ICoreWebView2Controller.get_IsVisible");

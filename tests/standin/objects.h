@@ -202,7 +202,6 @@ class Handlers {
     return results;
   }
   void Clear() { list_.clear(); }
-  bool empty() const { return list_.empty(); }
 
  private:
   static INT64& NextToken() {
@@ -333,9 +332,6 @@ class Controller final : public Object<ICoreWebView2Controller2Stubs, ICoreWebVi
   HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* parent) override;
   HRESULT STDMETHODCALLTYPE get_DefaultBackgroundColor(COREWEBVIEW2_COLOR* color) override;
   HRESULT STDMETHODCALLTYPE put_DefaultBackgroundColor(COREWEBVIEW2_COLOR color) override;
-
-  View& view() { return *view_.Get(); }
-  HWND child() const { return child_; }
 
  private:
   HWND parent_;

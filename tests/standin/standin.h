@@ -39,14 +39,18 @@ HRESULT CopyOut(const std::wstring& text, LPWSTR* out);
 // --- Journal -----------------------------------------------------------------------
 
 // Appends one line to the journal file named by WEBVIEW2_STANDIN_JOURNAL.
-void Record(std::string_view line);
+void Record(std::string_view line) noexcept;
 
 // One journal line: the name and each argument as compact JSON, separated by spaces.
 template <class... Args>
-void RecordCall(std::string_view name, const Args&... args) {
-  std::string line(name);
-  ((line += ' ', line += json(args).dump(-1, ' ', false, json::error_handler_t::replace)), ...);
-  Record(line);
+void RecordCall(std::string_view name, const Args&... args) noexcept {
+  try {
+    std::string line(name);
+    ((line += ' ', line += json(args).dump(-1, ' ', false, json::error_handler_t::replace)), ...);
+    Record(line);
+  } catch (...) {
+    // Out of memory: the line is lost, and the test that waits for it fails.
+  }
 }
 
 // --- Modes chosen by the test (WEBVIEW2_STANDIN_MODES, comma-separated) --------------
@@ -138,9 +142,8 @@ void Witness(IUnknown* object, std::string what);
 // --- The objects tests raise events on -------------------------------------------------
 
 class View;
-class Controller;
+// The view the test's commands raise events on: the latest one made.
 View* CurrentView();
-Controller* CurrentController();
 
 // Runs one command of the test (a JSON object with "id" and "do").
 void RunCommand(const json& command);
