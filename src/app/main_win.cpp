@@ -44,39 +44,51 @@ Host* HostOf(HWND window) {
 
 Bounds ToBounds(const RECT& rect) { return Bounds{rect.left, rect.top, rect.right, rect.bottom}; }
 
+LRESULT HitTest(HWND window, WPARAM wParam, LPARAM lParam) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  const std::optional<HitZone> zone =
+      HitTestResizeBorder(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), ToBounds(rect),
+                          GetDpiForWindow(window), IsZoomed(window) != 0);
+  return zone ? static_cast<LRESULT>(*zone) : DefWindowProcW(window, WM_NCHITTEST, wParam, lParam);
+}
+
+void ApplySizeLimits(HWND window, MINMAXINFO& info) {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  const bool known =
+      GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) != 0;
+  const SizeLimits limits = ComputeSizeLimits(
+      GetDpiForWindow(window), known ? std::optional(ToBounds(monitor.rcMonitor)) : std::nullopt,
+      known ? std::optional(ToBounds(monitor.rcWork)) : std::nullopt);
+  info.ptMinTrackSize = POINT{limits.minTrack.width, limits.minTrack.height};
+  if (limits.maximized) {
+    info.ptMaxPosition = POINT{limits.maximized->x, limits.maximized->y};
+    info.ptMaxSize = POINT{limits.maximized->size.width, limits.maximized->size.height};
+  }
+}
+
 LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_NCCALCSIZE:
       return 0;  // no non-client area: the client area is the whole window
-    case WM_NCHITTEST: {
-      RECT rect{};
-      GetWindowRect(window, &rect);
-      const std::optional<HitZone> zone =
-          HitTestResizeBorder(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), ToBounds(rect),
-                              GetDpiForWindow(window), IsZoomed(window) != 0);
-      if (zone) return static_cast<LRESULT>(*zone);
-      break;
-    }
-    case WM_GETMINMAXINFO: {
-      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-      MONITORINFO monitor{};
-      monitor.cbSize = sizeof monitor;
-      const bool known =
-          GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) != 0;
-      const SizeLimits limits =
-          ComputeSizeLimits(GetDpiForWindow(window),
-                            known ? std::optional(ToBounds(monitor.rcMonitor)) : std::nullopt,
-                            known ? std::optional(ToBounds(monitor.rcWork)) : std::nullopt);
-      info->ptMinTrackSize = POINT{limits.minTrack.width, limits.minTrack.height};
-      if (limits.maximized) {
-        info->ptMaxPosition = POINT{limits.maximized->x, limits.maximized->y};
-        info->ptMaxSize = POINT{limits.maximized->size.width, limits.maximized->size.height};
-      }
+    case WM_NCHITTEST:
+      return HitTest(window, wParam, lParam);
+    case WM_GETMINMAXINFO:
+      ApplySizeLimits(window, *reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
-    }
     case WM_SIZE:
       HandleSize(host, wParam == SIZE_MINIMIZED);
       return 0;
+    case WM_MOVE:
+      HandleMove(host);
+      return 0;
+    case WM_ACTIVATE: {
+      // The default handling focuses the window itself; the browser takes it over after.
+      const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
+      HandleActivate(host, LOWORD(wParam) != WA_INACTIVE, HIWORD(wParam) != 0);
+      return result;
+    }
     case WM_DPICHANGED: {
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       SetWindowPos(window, nullptr, suggested->left, suggested->top,
@@ -98,9 +110,8 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       HandleCloseConfirmed(host);
       return 0;
     default:
-      break;
+      return DefWindowProcW(window, message, wParam, lParam);
   }
-  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -136,56 +147,89 @@ std::u16string_view NativeText(const std::filesystem::path& path) {
   return std::u16string_view(AsUtf16(native.c_str()), native.size());
 }
 
+// Takes the data directory's single-instance mutex into `mutex`; false when another
+// instance holds it. Without a mutex at all the program runs unguarded.
+bool TakeSingleInstance(LaunchPlatform& platform, UniqueHandle& mutex) {
+  const std::u16string key = SingleInstanceMutexName(NativeText(ResolveDataDirectory(platform)));
+  mutex.reset(CreateMutexW(nullptr, FALSE, AsWide(key)));
+  return !(mutex && GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
+// The class's background brush goes into `background`: it must outlive the window.
+void RegisterMainWindowClass(HINSTANCE instance, UniqueBrush& background) {
+  background.reset(CreateSolidBrush(kBackground));
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  windowClass.hIconSm = windowClass.hIcon;
+  windowClass.hbrBackground = background.get();
+  windowClass.lpszClassName = kWindowClass;
+  if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("WebView2 operation failed");
+}
+
+// The work area of the monitor under the pointer: where the user started the program.
+Bounds WorkAreaUnderPointer() {
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY), &monitor) != 0) {
+    return ToBounds(monitor.rcWork);
+  }
+  RECT primary{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &primary, 0);
+  return ToBounds(primary);
+}
+
+HWND CreateMainWindow(HINSTANCE instance, Host& host) {
+  const UINT dpi = GetDpiForSystem();
+  const Bounds placed = PlaceFirstWindow(
+      WorkAreaUnderPointer(), Size{ScaleForDpi(kWindowWidth, dpi), ScaleForDpi(kWindowHeight, dpi)},
+      Size{ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)});
+  const HWND window = CreateWindowExW(
+      0, kWindowClass, kWindowTitle, kWindowStyle, placed.left, placed.top,
+      placed.right - placed.left, placed.bottom - placed.top, nullptr, nullptr, instance, &host);
+  if (window == nullptr) throw std::runtime_error("window creation");
+  DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &kDwmCornerRound,
+                        sizeof kDwmCornerRound);
+  return window;
+}
+
+void RunMessageLoop() {
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
 int Run(HINSTANCE instance, int showCommand) {
   UniqueHandle mutex;
-  UniqueBrush background;  // the class's; outlives the window
+  UniqueBrush background;
   Win32WindowOperations windowOperations;
   std::unique_ptr<BrowserRuntime> runtime;  // outlives the Host and its browser objects
   std::optional<Host> host;
   HWND window = nullptr;
   try {
     LaunchPlatform& platform = SystemLaunchPlatform();
-    const std::u16string key = SingleInstanceMutexName(NativeText(ResolveDataDirectory(platform)));
-    mutex.reset(CreateMutexW(nullptr, FALSE, AsWide(key)));
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (!TakeSingleInstance(platform, mutex)) {
       BringFirstInstanceToFront();
       return 0;
     }
-
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    windowClass.hIconSm = windowClass.hIcon;
-    background.reset(CreateSolidBrush(kBackground));
-    windowClass.hbrBackground = background.get();
-    windowClass.lpszClassName = kWindowClass;
-    if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("WebView2 operation failed");
-
+    RegisterMainWindowClass(instance, background);
     host.emplace(windowOperations);
-    const UINT dpi = GetDpiForSystem();
-    window = CreateWindowExW(0, kWindowClass, kWindowTitle, kWindowStyle, CW_USEDEFAULT,
-                             CW_USEDEFAULT, ScaleForDpi(kWindowWidth, dpi),
-                             ScaleForDpi(kWindowHeight, dpi), nullptr, nullptr, instance, &*host);
-    if (window == nullptr) throw std::runtime_error("window creation");
-
-    DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &kDwmCornerRound,
-                          sizeof kDwmCornerRound);
+    window = CreateMainWindow(instance, *host);
     ShowWindow(window, showCommand);
-    UpdateWindow(window);
+    UpdateWindow(window);  // the background colour shows before the browser exists
 
     runtime = CreateWebView2Runtime(ExecutableDirectory(platform) / L"WebView2Loader.dll");
     const LaunchConfig config = ResolveLaunchConfig(platform, PageSource::kRendererFolder);
     host->Start(config, std::make_shared<ApiBridge>(config.serviceBaseUrl, config.dataDirectory),
                 *runtime);
-
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
+    RunMessageLoop();
     return 0;
   } catch (...) {
     MessageBoxW(nullptr, kStartupFailureText, L"Vardeko", MB_ICONERROR);

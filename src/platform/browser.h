@@ -39,9 +39,10 @@ struct Color {
   friend bool operator==(const Color&, const Color&) = default;
 };
 
-// Process failure kinds that end the page.
+// Process failure kinds after which the page no longer answers.
 inline constexpr int kBrowserProcessExited = 0;
 inline constexpr int kRenderProcessExited = 1;
+inline constexpr int kRenderProcessUnresponsive = 2;
 
 // Resource access kind of the virtual host mapping, and resource context of a filter.
 inline constexpr int kHostResourceAccessDenyCors = 2;
@@ -167,6 +168,12 @@ class BrowserController {
   virtual ~BrowserController() = default;
   virtual BrowserResult SetBounds(const Bounds& bounds) = 0;
   virtual BrowserResult SetVisible(bool visible) = 0;
+  // false also when the runtime cannot say.
+  virtual bool IsVisible() = 0;
+  // Moves keyboard focus into the page, as a program (not the tab key) does.
+  virtual BrowserResult MoveFocus() = 0;
+  // The parent window moved: pop-ups (drop-downs, pickers) open relative to it.
+  virtual void NotifyParentWindowPositionChanged() = 0;
   // false when this runtime has no background colour setting.
   virtual bool SetDefaultBackgroundColor(const Color& color) = 0;
   virtual void Close() = 0;

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/secure_wipe.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_win.h"
 #include "platform/webview2_uuids_win.h"
@@ -72,11 +73,19 @@ class Callback final : public ComObject<Interface> {
   std::function<HRESULT(Args...)> function_;
 };
 
+// Takes over the one reference a new object starts with. MinGW's ComPtr::Attach adds a
+// reference of its own (the Windows SDK's does not), so an object handed to it is never
+// freed.
+template <class Interface>
+ComPtr<Interface> TakeOwnership(Interface* fresh) {
+  ComPtr<Interface> owner;
+  *owner.GetAddressOf() = fresh;
+  return owner;
+}
+
 template <class Interface, class... Args, class Function>
 ComPtr<Interface> MakeCallback(Function function) {
-  ComPtr<Interface> callback;
-  callback.Attach(new Callback<Interface, Args...>(std::move(function)));
-  return callback;
+  return TakeOwnership<Interface>(new Callback<Interface, Args...>(std::move(function)));
 }
 
 // A view event handler: wraps the runtime's arguments in `Adapter` and calls `handler`
@@ -152,7 +161,8 @@ class EnvironmentOptions final : public ComObject<ICoreWebView2EnvironmentOption
 
 class OptionsAdapter final : public BrowserEnvironmentOptions {
  public:
-  OptionsAdapter() { options_.Attach(new EnvironmentOptions()); }
+  OptionsAdapter()
+      : options_(TakeOwnership<ICoreWebView2EnvironmentOptions>(new EnvironmentOptions())) {}
   BrowserResult SetAdditionalBrowserArguments(std::u16string_view arguments) override {
     return options_->put_AdditionalBrowserArguments(Terminated(arguments).c_str());
   }
@@ -311,7 +321,10 @@ class View final : public BrowserView {
   explicit View(ComPtr<ICoreWebView2> view) : view_(std::move(view)) {}
 
   void PostWebMessageAsJson(std::u16string_view json) override {
-    view_->PostWebMessageAsJson(Terminated(json).c_str());
+    // The copy carries service data like the reply it was made from.
+    std::wstring terminated = Terminated(json);
+    view_->PostWebMessageAsJson(terminated.c_str());
+    SecureWipe(terminated);
   }
   BrowserResult GetSettings(std::unique_ptr<BrowserSettings>& settings) override {
     ComPtr<ICoreWebView2Settings> raw;
@@ -430,6 +443,16 @@ class Controller final : public BrowserController {
     return controller_->put_Bounds(RECT{b.left, b.top, b.right, b.bottom});
   }
   BrowserResult SetVisible(bool visible) override { return controller_->put_IsVisible(visible); }
+  bool IsVisible() override {
+    BOOL visible = FALSE;
+    return SUCCEEDED(controller_->get_IsVisible(&visible)) && visible != FALSE;
+  }
+  BrowserResult MoveFocus() override {
+    return controller_->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+  }
+  void NotifyParentWindowPositionChanged() override {
+    controller_->NotifyParentWindowPositionChanged();
+  }
   bool SetDefaultBackgroundColor(const Color& c) override {
     ComPtr<ICoreWebView2Controller2> controller2;
     if (FAILED(controller_.As(&controller2))) return false;
@@ -471,9 +494,8 @@ class Environment final : public BrowserEnvironment {
                                           std::u16string_view reason, std::u16string_view headers,
                                           std::unique_ptr<WebResourceResponse>& response) override {
     // The stream holds its own copy of the bytes.
-    ComPtr<IStream> stream;
-    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(body.data()),
-                                    static_cast<UINT>(body.size())));
+    const ComPtr<IStream> stream = TakeOwnership(SHCreateMemStream(
+        reinterpret_cast<const BYTE*>(body.data()), static_cast<UINT>(body.size())));
     if (!stream) return E_OUTOFMEMORY;
     ComPtr<ICoreWebView2WebResourceResponse> raw;
     const HRESULT result = environment_->CreateWebResourceResponse(
@@ -524,6 +546,11 @@ class Runtime final : public BrowserRuntime {
           LoadLibraryExW(loaderPath_.c_str(), nullptr,
                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
       if (!loader_) return nullptr;
+      // The runtime's threads may run the loader's code after the last browser object is
+      // released: pinned, it stays until the process ends, whatever the owner frees.
+      HMODULE pinned = nullptr;
+      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(loader_.get()), &pinned);
     }
     return reinterpret_cast<CreateEnvironmentFunction>(reinterpret_cast<void*>(
         GetProcAddress(loader_.get(), "CreateCoreWebView2EnvironmentWithOptions")));

@@ -28,7 +28,7 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  WindowHandle window;
+  WindowHandle window;  // empty again once the window is destroyed
   bool closing = false;
   bool pageLoaded = false;
   bool debugEnabled = false;

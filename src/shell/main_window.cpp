@@ -1,5 +1,7 @@
 #include "shell/main_window.h"
 
+#include <algorithm>
+
 #include "base/dpi_scaling.h"
 #include "shell/envelope.h"
 
@@ -38,6 +40,29 @@ SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
   return limits;
 }
 
+Bounds PlaceFirstWindow(const Bounds& workArea, Size size, Size minimum) {
+  const auto place = [](int start, int end, int length, int least) {
+    const int available = end - start;
+    const int fitted = std::max(std::min(length, available), least);
+    // Too large even at its minimum: the top-left corner, with the page's title bar,
+    // stays in view.
+    const int offset = std::max((available - fitted) / 2, 0);
+    return std::pair{start + offset, start + offset + fitted};
+  };
+  const auto [left, right] = place(workArea.left, workArea.right, size.width, minimum.width);
+  const auto [top, bottom] = place(workArea.top, workArea.bottom, size.height, minimum.height);
+  return Bounds{left, top, right, bottom};
+}
+
+Bounds BrowserBounds(const Bounds& client, unsigned dpi, bool maximized) {
+  if (maximized) return client;
+  const int band = ScaleForDpi(kResizeBand, dpi);
+  const int left = client.left + band;
+  const int top = client.top + band;
+  return Bounds{left, top, std::max(left, client.right - band),
+                std::max(top, client.bottom - band)};
+}
+
 CloseAction DecideClose(const Host& host) {
   return !host.closing && host.pageLoaded && host.webview ? CloseAction::kAskThePage
                                                           : CloseAction::kDestroy;
@@ -58,8 +83,21 @@ void HandleCloseConfirmed(Host& host) {
 
 void HandleSize(Host& host, bool minimized) {
   if (!host.controller) return;
+  // Hidden exactly while minimised: visible again means restored.
+  const bool restored = !minimized && !host.controller->IsVisible();
   host.controller->SetVisible(!minimized);
-  if (!minimized) ResizeController(host);
+  if (minimized) return;
+  ResizeController(host);
+  if (restored) host.controller->MoveFocus();
+}
+
+void HandleActivate(Host& host, bool active, bool minimized) {
+  // A window activated while minimised gets the focus once it is restored (HandleSize).
+  if (host.controller && active && !minimized) host.controller->MoveFocus();
+}
+
+void HandleMove(Host& host) {
+  if (host.controller) host.controller->NotifyParentWindowPositionChanged();
 }
 
 void HandleDestroy(Host& host) noexcept {
@@ -67,11 +105,14 @@ void HandleDestroy(Host& host) noexcept {
   host.webview.reset();
   host.controller.reset();
   host.environment.reset();
+  host.window = WindowHandle{};
 }
 
 void ResizeController(Host& host) {
   if (!host.controller) return;
-  host.controller->SetBounds(host.windowOperations.ClientBounds(host.window));
+  WindowOperations& window = host.windowOperations;
+  host.controller->SetBounds(BrowserBounds(
+      window.ClientBounds(host.window), window.Dpi(host.window), window.IsMaximized(host.window)));
 }
 
 }  // namespace vardeko

@@ -56,6 +56,17 @@ struct SizeLimits {
 SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
                              std::optional<Bounds> workArea);
 
+// The first window's rectangle: centred in the work area of the user's monitor and
+// clamped to it (no smaller than `minimum`), since a pop-up window ignores the system's
+// default position and would open at (0,0), under a top or left taskbar.
+Bounds PlaceFirstWindow(const Bounds& workArea, Size size, Size minimum);
+
+// Where the browser goes in the client area. The browser's window belongs to another
+// process and answers its own hit tests, so the window's resize band must stay
+// uncovered for the hit test to be asked there; the band shows the class background,
+// the page's colour. A maximised window has no band.
+Bounds BrowserBounds(const Bounds& client, unsigned dpi, bool maximized);
+
 // What a close attempt does.
 enum class CloseAction { kAskThePage, kDestroy };
 CloseAction DecideClose(const Host& host);
@@ -66,13 +77,22 @@ void HandleCloseAttempt(Host& host);
 // WM_APP_CLOSE_CONFIRMED.
 void HandleCloseConfirmed(Host& host);
 
-// WM_SIZE: the browser is visible exactly while the window is not minimised.
+// WM_SIZE: the browser is visible exactly while the window is not minimised; coming
+// back from minimised, keyboard focus goes into it.
 void HandleSize(Host& host, bool minimized);
 
-// WM_DESTROY: closes the controller and drops the browser references, view first.
+// WM_ACTIVATE, after the default handling (which gives the window itself the focus):
+// keyboard focus goes into the browser, so typing and input methods reach the page.
+void HandleActivate(Host& host, bool active, bool minimized);
+
+// WM_MOVE: the browser places its pop-ups relative to the window.
+void HandleMove(Host& host);
+
+// WM_DESTROY: closes the controller, drops the browser references, view first, and
+// clears the window handle, which completions arriving later find empty.
 void HandleDestroy(Host& host) noexcept;
 
-// Gives the controller the window's client area.
+// Gives the controller its place in the client area (BrowserBounds).
 void ResizeController(Host& host);
 
 }  // namespace vardeko

@@ -166,8 +166,13 @@ class RecordingController final : public BrowserController {
                                                   std::to_string(b.bottom));
   }
   BrowserResult SetVisible(bool visible) override {
-    return browser_.Call("controller.visible", Flag(visible));
+    const BrowserResult result = browser_.Call("controller.visible", Flag(visible));
+    if (!Failed(result)) visible_ = visible;
+    return result;
   }
+  bool IsVisible() override { return visible_; }
+  BrowserResult MoveFocus() override { return browser_.Call("controller.moveFocus"); }
+  void NotifyParentWindowPositionChanged() override { browser_.Call("controller.parentMoved"); }
   bool SetDefaultBackgroundColor(const Color& c) override {
     if (!browser_.script.hasBackgroundColor) return false;
     browser_.Call("controller.background", std::to_string(c.alpha) + "," + std::to_string(c.red) +
@@ -184,6 +189,7 @@ class RecordingController final : public BrowserController {
 
  private:
   RecordingBrowser& browser_;
+  bool visible_ = true;  // as the runtime makes a controller
 };
 
 class RecordingResponse final : public WebResourceResponse {};

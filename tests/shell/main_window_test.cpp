@@ -98,13 +98,53 @@ TEST_F(CloseTest, SizeKeepsTheControllerInStepAndDestroyReleasesInOrder) {
   harness.window.clientBounds = {0, 0, 1980, 1320};
   HandleSize(harness.host, true);
   HandleSize(harness.host, false);
+  // Restored from minimised: the browser leaves the resize band free and takes the focus.
   EXPECT_EQ(harness.Log(), (Log{"controller.visible false", "controller.visible true",
-                                "controller.bounds 0,0,1980,1320"}));
+                                "controller.bounds 7,7,1973,1313", "controller.moveFocus"}));
+  harness.window.maximized = true;
+  HandleSize(harness.host, false);  // a plain resize: the focus stays where it is
+  EXPECT_EQ(harness.Log(), (Log{"controller.visible true", "controller.bounds 0,0,1980,1320"}));
   HandleDestroy(harness.host);
   EXPECT_EQ(harness.Log(), Log{"controller.close"});
   EXPECT_FALSE(harness.host.webview || harness.host.controller || harness.host.environment);
-  HandleSize(harness.host, false);  // no controller: nothing to do
+  EXPECT_FALSE(harness.host.window);  // later completions see the window is gone
+  HandleSize(harness.host, false);    // no controller: nothing to do
   EXPECT_EQ(harness.Log(), Log{});
+}
+
+TEST_F(CloseTest, ActivationMovesTheFocusInAndMovesAreReported) {
+  HandleActivate(harness.host, true, false);
+  HandleMove(harness.host);  // before the browser exists: nothing to tell
+  harness.host.controller = std::make_unique<RecordingController>(harness.browser);
+  HandleActivate(harness.host, true, false);
+  HandleActivate(harness.host, false, false);
+  HandleActivate(harness.host, true, true);  // minimised: the restore moves it
+  HandleMove(harness.host);
+  EXPECT_EQ(harness.Log(), (Log{"controller.moveFocus", "controller.parentMoved"}));
+}
+
+TEST(BrowserBoundsTest, TheResizeBandStaysUncoveredUnlessMaximised) {
+  const Bounds client{0, 0, 1320, 880};
+  EXPECT_EQ(BrowserBounds(client, 96, false), (Bounds{7, 7, 1313, 873}));
+  EXPECT_EQ(BrowserBounds(client, 144, false), (Bounds{11, 11, 1309, 869}));
+  EXPECT_EQ(BrowserBounds(client, 96, true), client);
+  EXPECT_EQ(BrowserBounds(Bounds{0, 0, 10, 12}, 96, false), (Bounds{7, 7, 7, 7}));
+}
+
+TEST(PlaceFirstWindowTest, CentredInTheWorkAreaAndClampedToIt) {
+  const Size minimum{960, 640};
+  // Taskbar on the left of a 1920 x 1080 monitor.
+  EXPECT_EQ(PlaceFirstWindow(Bounds{48, 0, 1920, 1080}, Size{1320, 880}, minimum),
+            (Bounds{324, 100, 1644, 980}));
+  // A second monitor above the first, taskbar at its top.
+  EXPECT_EQ(PlaceFirstWindow(Bounds{0, -1040, 1920, 0}, Size{1320, 880}, minimum),
+            (Bounds{300, -960, 1620, -80}));
+  // Larger than the work area: as large as it.
+  EXPECT_EQ(PlaceFirstWindow(Bounds{0, 40, 1280, 900}, Size{1320, 880}, minimum),
+            (Bounds{0, 40, 1280, 900}));
+  // Smaller than the minimum: the minimum, from the work area's top-left corner.
+  EXPECT_EQ(PlaceFirstWindow(Bounds{0, 30, 800, 600}, Size{1320, 880}, minimum),
+            (Bounds{0, 30, 960, 670}));
 }
 
 }  // namespace

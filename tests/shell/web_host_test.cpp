@@ -7,6 +7,7 @@
 #include "fakes/temp_dir.h"
 #include "service/api_bridge.h"
 #include "shell/launch_config.h"
+#include "shell/main_window.h"
 
 namespace vardeko::testing {
 namespace {
@@ -99,8 +100,10 @@ class WebHostTest : public ::testing::Test {
     return {
         "view.mapVirtualHost app.vardeko.local " + (install.path() / "renderer").string() + " 2",
         "view.addWebResourceRequestedFilter https://app.vardeko.local/index.html 1",
-        "view.addWebResourceRequested", "controller.bounds 0,0,1320,880",
-        "view.navigate https://app.vardeko.local/index.html"};
+        "view.addWebResourceRequested",
+        "controller.bounds 7,7,1313,873",
+        "view.navigate https://app.vardeko.local/index.html",
+        "controller.moveFocus"};
   }
 
   DispatcherHarness harness;
@@ -133,8 +136,9 @@ TEST_F(WebHostTest, DevelopmentRunSkipsLocalServingAndEnablesTools) {
   ASSERT_GE(log.size(), 5u);
   log.erase(log.begin(), log.begin() + 5);
   Log expected = ConfigureLog("true", "true");
-  expected.push_back("controller.bounds 0,0,1320,880");
+  expected.push_back("controller.bounds 7,7,1313,873");
   expected.push_back("view.navigate http://localhost:5173/");
+  expected.push_back("controller.moveFocus");
   EXPECT_EQ(log, expected);
 }
 
@@ -164,6 +168,7 @@ TEST_F(WebHostTest, OptionalInterfacesAreSkippedWhenAbsent) {
     EXPECT_EQ(std::count(log.begin(), log.end(), absent), 0) << absent;
   }
   EXPECT_EQ(std::count(log.begin(), log.end(), "controller.visible false"), 1);
+  // Minimised: the focus moves in once the window is restored, not now.
   EXPECT_EQ(log.back(), "view.navigate https://app.vardeko.local/index.html");
 }
 
@@ -220,6 +225,31 @@ TEST_F(WebHostTest, FailedCompletionsShowTheBrowserMessageAndClose) {
       std::count(log.begin(), log.end(), "view.navigate https://app.vardeko.local/index.html"), 0);
 }
 
+TEST_F(WebHostTest, CompletionsAfterTheWindowIsDestroyedDoNothing) {
+  Start(harness.host);
+  harness.Log();
+  HandleDestroy(harness.host);  // the user closed the window while the browser started
+  EXPECT_FALSE(harness.host.window);
+  harness.browser.environmentCompleted(kBrowserOk,
+                                       std::make_shared<RecordingEnvironment>(harness.browser));
+  harness.browser.environmentCompleted(kBrowserFail, nullptr);
+  EXPECT_EQ(harness.Log(), Log{});
+  EXPECT_FALSE(harness.host.environment);
+
+  // A controller that comes late is closed again, and nothing is configured.
+  harness.host.window = harness.queue.window();
+  harness.browser.environmentCompleted(kBrowserOk,
+                                       std::make_shared<RecordingEnvironment>(harness.browser));
+  HandleDestroy(harness.host);
+  harness.Log();
+  harness.browser.controllerCompleted(kBrowserOk,
+                                      std::make_unique<RecordingController>(harness.browser));
+  harness.browser.controllerCompleted(kBrowserFail, nullptr);
+  EXPECT_EQ(harness.Log(), Log{"controller.close"});
+  EXPECT_FALSE(harness.host.controller || harness.host.webview);
+  EXPECT_FALSE(harness.Pump(std::chrono::milliseconds(0)));  // and no close was posted
+}
+
 TEST_F(WebHostTest, OnlyTheStartUrlMayBeNavigatedToExactly) {
   StartAndComplete();
   for (const char16_t* refused :
@@ -252,9 +282,13 @@ TEST_F(WebHostTest, LoadTrackingAndProcessFailures) {
   EXPECT_TRUE(harness.host.pageLoaded);
   EXPECT_EQ(harness.Log(), Log{});
 
-  FakeProcessFailure unresponsive(2);
-  harness.browser.handlers.processFailed(unresponsive);
+  FakeProcessFailure frame(3);  // a frame's renderer: the page still answers
+  harness.browser.handlers.processFailed(frame);
   EXPECT_TRUE(harness.host.pageLoaded);
+  FakeProcessFailure unresponsive(kRenderProcessUnresponsive);  // hung: it cannot answer
+  harness.browser.handlers.processFailed(unresponsive);
+  EXPECT_FALSE(harness.host.pageLoaded);
+  harness.host.pageLoaded = true;
   FakeProcessFailure renderer(kRenderProcessExited);
   harness.browser.handlers.processFailed(renderer);
   EXPECT_FALSE(harness.host.pageLoaded);

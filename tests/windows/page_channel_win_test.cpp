@@ -119,5 +119,16 @@ TEST(Win32PageChannelTest, PostToADestroyedWindowFails) {
   EXPECT_FALSE(PostCloseAttempt(gone));
 }
 
+TEST(Win32PageChannelTest, PostsWithoutAWindowFailAndLeaveNoThreadMessage) {
+  // The Host's window is cleared once the window is destroyed; PostMessageW would take a
+  // null window as the thread's own queue, where no window procedure frees the text.
+  const WindowHandle none{};
+  EXPECT_FALSE(PostJsonToWindow(none, PostedJson(new std::string("{}"))));
+  EXPECT_FALSE(PostCloseConfirmed(none));
+  EXPECT_FALSE(PostCloseAttempt(none));
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE));
+}
+
 }  // namespace
 }  // namespace vardeko

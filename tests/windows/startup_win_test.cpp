@@ -7,11 +7,9 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <string>
-#include <thread>
 
-#include "base/unique_handle_win.h"
+#include "windows/program_process.h"
 
 namespace vardeko {
 namespace {
@@ -22,84 +20,10 @@ std::filesystem::path g_program;  // the program folder's Vardeko.exe, from the 
 
 constexpr wchar_t kStartupFailureText[] = L"Vardeko 未能启动，请检查安装文件和后端地址后重试。";
 
-// A started Vardeko.exe; ended by id when the test is done with it, if still running.
-class Process {
- public:
-  Process(const std::filesystem::path& exe, const std::map<std::wstring, std::wstring>& variables) {
-    std::wstring environment;
-    for (const auto& [name, value] : variables) environment += name + L"=" + value + L'\0';
-    environment += L'\0';
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info)) {
-      throw std::runtime_error("CreateProcessW failed");
-    }
-    process_.reset(info.hProcess);
-    CloseHandle(info.hThread);
-    id_ = info.dwProcessId;
-  }
-  ~Process() {
-    if (WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
-      TerminateProcess(process_.get(), 99);
-  }
-
-  std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout) {
-    if (WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
-      return std::nullopt;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process_.get(), &code);
-    return code;
-  }
-
-  // The process's message box (dialog class #32770), once it shows one.
-  HWND WaitForMessageBox(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      struct Search {
-        DWORD id;
-        HWND found;
-      } search{id_, nullptr};
-      EnumWindows(
-          [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t className[16] = {};
-            GetClassNameW(window, className, 16);
-            if (owner == s->id && std::wstring(className) == L"#32770" && IsWindowVisible(window)) {
-              s->found = window;
-              return FALSE;
-            }
-            return TRUE;
-          },
-          reinterpret_cast<LPARAM>(&search));
-      if (search.found != nullptr) return search.found;
-      if (WaitForSingleObject(process_.get(), 100) == WAIT_OBJECT_0) return nullptr;
-    }
-    return nullptr;
-  }
-
- private:
-  UniqueHandle process_;
-  DWORD id_ = 0;
-};
-
-std::wstring WindowText(HWND window) {
-  wchar_t text[512] = {};
-  GetWindowTextW(window, text, 512);
-  return text;
-}
-
-// The message text of a message box is its static control with id 0xFFFF.
-std::wstring MessageBoxText(HWND box) {
-  wchar_t text[512] = {};
-  GetDlgItemTextW(box, 0xFFFF, text, 512);
-  return text;
-}
+using Process = testing::ProgramProcess;
+using testing::CopyTree;
+using testing::MessageBoxText;
+using testing::WindowText;
 
 void ExpectStartupBox(HWND box) {
   ASSERT_NE(box, nullptr) << "no message box";
@@ -107,19 +31,7 @@ void ExpectStartupBox(HWND box) {
   EXPECT_EQ(MessageBoxText(box), kStartupFailureText);
 }
 
-void Dismiss(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
-
-void CopyTree(const std::filesystem::path& from, const std::filesystem::path& to) {
-  std::filesystem::create_directories(to);
-  for (const auto& entry : std::filesystem::directory_iterator(from)) {
-    const std::filesystem::path target = to / entry.path().filename();
-    if (entry.is_directory()) {
-      CopyTree(entry.path(), target);
-    } else {
-      std::filesystem::copy_file(entry.path(), target);
-    }
-  }
-}
+void Dismiss(HWND box) { testing::DismissMessageBox(box); }
 
 class StartupTest : public ::testing::Test {
  protected:
