@@ -1,5 +1,6 @@
 // The Linux engine over loopback: a 32 MiB reply beside the curl command fetching the
-// same reply, and twelve exchanges at once against a service that delays each.
+// same reply, a 32 MiB JSON reply of records decoded, and twelve exchanges at once
+// against a service that delays each.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "allocation_meter.h"
 #include "fakes/temp_dir.h"
 #include "integration/test_server.h"
 #include "service/http_transport.h"
@@ -58,6 +60,24 @@ void BM_Reply32MiB_CurlCommand(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
 }
 BENCHMARK(BM_Reply32MiB_CurlCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The JSON request's whole path for the largest reply: read, checked and decoded.
+void BM_JsonReply32MiB_Records(benchmark::State& state) {
+  Fixture& f = Shared();
+  const std::string path = "/records/" + std::to_string(kReplyBytes);
+  std::size_t peak = 0;
+  std::size_t records = 0;
+  for (auto _ : state) {
+    AllocationMeter::ResetPeak();
+    nlohmann::json reply = f.transport.Json(u"GET", path, nullptr, false, 60000);
+    records = reply.size();
+    peak = std::max(peak, AllocationMeter::PeakSinceReset());
+  }
+  state.counters["records"] = static_cast<double>(records);
+  state.counters["peak_MiB"] = static_cast<double>(peak) / (1024 * 1024);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
+}
+BENCHMARK(BM_JsonReply32MiB_Records)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_TwelveDelayedExchangesAtOnce(benchmark::State& state) {
   Fixture& f = Shared();

@@ -11,6 +11,7 @@ until killed or --lifetime seconds pass. Paths:
   /hang                never answers
   /empty               200 with an empty body
   /nocontent           204
+  /records/<n>         200, a JSON array of ledger-like records, at most n bytes long
 Scripted answers, for the bridge host tests:
   POST /__script       {"routes": [{"method", "path", "status", "headers", "body" or
                        "body_base64", "delay_ms"}]}: later requests with that method and
@@ -20,6 +21,7 @@ Scripted answers, for the bridge host tests:
 """
 import argparse
 import base64
+import functools
 import json
 import sys
 import threading
@@ -31,6 +33,29 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 ROUTES = {}
 RECORDED = []
 LOCK = threading.Lock()
+
+
+@functools.lru_cache(maxsize=4)
+def records(limit):
+    """A JSON array of ledger-like records, as long as fits in `limit` bytes."""
+    out = [b"["]
+    size = 2
+    i = 0
+    while True:
+        record = json.dumps({"id": f"{i:08x}-89ab-cdef-0123-456789abcdef", "kind": "progress",
+                             "quantity": i % 97, "amount": i * 3, "note": "进度 " + "x" * (i % 40),
+                             "occurred_at": "2024-05-01T10:00:00Z", "item_obtained": i % 2 == 0},
+                            ensure_ascii=False, separators=(",", ":")).encode()
+        if size + len(record) + 1 > limit:
+            break
+        if i:
+            out.append(b",")
+            size += 1
+        out.append(record)
+        size += len(record)
+        i += 1
+    out.append(b"]")
+    return b"".join(out)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -132,6 +157,8 @@ class Handler(BaseHTTPRequestHandler):
             self._send(200, b"")
         elif url.path == "/nocontent":
             self._send(204)
+        elif url.path.startswith("/records/"):
+            self._send(200, records(int(parts[2])))
         else:
             self._send(404, b'{"error":{"code":"NOT_FOUND","message":"no such path"}}')
 
