@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/api_failure.h"
+#include "base/bounded_json.h"
 #include "service/records.h"
 #include "service/screenshot.h"
 #include "service/validation.h"
@@ -41,8 +42,11 @@ json LogIn(MethodContext& c, const json& args, const std::string& path) {
   if (token == reply.end() || !token->is_string() || user == reply.end() || !user->is_object()) {
     Throw(failures::kInvalidLoginResult);
   }
-  // The token leaves the reply: it is never part of the result.
-  SecretString secret(std::move(token->get_ref<std::string&>()));
+  // The token leaves the reply, whose copy is wiped in place: it is never part of the
+  // result and never freed unwiped.
+  std::string& replyToken = token->get_ref<std::string&>();
+  SecretString secret(std::string_view{replyToken});
+  SecureWipe(replyToken);
   if (!IsValidToken(secret.view())) Throw(failures::kInvalidLoginResult);
   c.session.StoreToken(std::move(secret), generation);
   return *user;
@@ -74,16 +78,16 @@ json UploadMatch(MethodContext& c, const json& args) {
   RawRequest request;
   request.verb = u"POST";
   request.path = "/matches";
-  request.body = upload.body;
+  request.body = upload.body.view();
   request.contentType = upload.contentType;
   request.extraHeaders = upload.extraHeaders;
   request.authenticated = true;
   request.timeoutMs = kLongTimeoutMs;
   request.cap = kJsonReplyCap;
   const HttpResponse response = c.transport.Raw(request);
-  json reply = json::parse(response.body.view(), nullptr, false);
-  if (reply.is_discarded()) Throw(failures::kInvalidResponse);
-  return reply;
+  std::optional<json> reply = ParseBoundedJson(response.body.view());
+  if (!reply) Throw(failures::kInvalidResponse);
+  return std::move(*reply);
 }
 json ListMatches(MethodContext& c, const json& args) {
   CheckArgumentCount(args, 0, 4);
