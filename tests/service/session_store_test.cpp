@@ -95,6 +95,8 @@ TEST_F(SessionStoreTest, FileSizeRulesOnReading) {
   }
   for (const std::size_t size : {std::size_t{0}, std::size_t{65537}}) {
     std::ofstream(file, std::ios::binary) << std::string(size, 'x');
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);  // as ours are
     SessionStore store(platform, url, data.path());
     EXPECT_TRUE(store.TakeSnapshot().token.empty());
     EXPECT_TRUE(std::filesystem::exists(file)) << size;  // left in place
