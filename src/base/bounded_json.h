@@ -19,9 +19,10 @@ namespace vardeko {
 inline constexpr std::size_t kMaxJsonDepth = 128;
 
 // Values of every kind (objects, arrays, strings, numbers, literals; member names are
-// not counted). A 32 MiB reply of real records holds about 1.6 million; a hostile one
-// of "[{},{},...]" would hold 11 million, each costing up to 100 bytes of heap.
-inline constexpr std::size_t kMaxJsonValues = std::size_t{1} << 21;
+// not counted). A value costs the parsed tree 16 to 160 bytes of heap besides its text,
+// so this bounds a tree at about 160 MiB however the text is made. Records of the
+// service run 20 to 40 bytes of text a value: 20 MiB of them and more fit.
+inline constexpr std::size_t kMaxJsonValues = std::size_t{1} << 20;
 
 // One strict JSON text (nothing but white space after the value), or nullopt when the
 // text is not JSON, nests deeper than kMaxJsonDepth or holds more than kMaxJsonValues
