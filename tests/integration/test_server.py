@@ -12,6 +12,9 @@ until killed or --lifetime seconds pass. Paths:
   /empty               200 with an empty body
   /nocontent           204
   /records/<n>         200, a JSON array of ledger-like records, at most n bytes long
+  /two-content-types   200 with Content-Type image/webp, then image/png
+  /tabbed-content-type 200 with Content-Type "\timage/png\t"
+  /switching           101 Switching Protocols, then the connection is held open
 Scripted answers, for the bridge host tests:
   POST /__script       {"routes": [{"method", "path", "status", "headers", "body" or
                        "body_base64", "delay_ms"}]}: later requests with that method and
@@ -43,7 +46,7 @@ def records(limit):
     i = 0
     while True:
         record = json.dumps({"id": f"{i:08x}-89ab-cdef-0123-456789abcdef", "kind": "progress",
-                             "quantity": i % 97, "amount": i * 3, "note": "进度 " + "x" * (i % 40),
+                             "quantity": i % 97, "amount": i * 3, "note": "进度 " + "x" * (150 + i % 100),
                              "occurred_at": "2024-05-01T10:00:00Z", "item_obtained": i % 2 == 0},
                             ensure_ascii=False, separators=(",", ":")).encode()
         if size + len(record) + 1 > limit:
@@ -159,6 +162,23 @@ class Handler(BaseHTTPRequestHandler):
             self._send(204)
         elif url.path.startswith("/records/"):
             self._send(200, records(int(parts[2])))
+        elif url.path == "/two-content-types":
+            self.send_response(200)
+            self.send_header("Content-Type", "image/webp")
+            self.send_header("Content-Type", "image/png")
+            self.send_header("Content-Length", "3")
+            self.end_headers()
+            self.wfile.write(b"IMG")
+        elif url.path == "/tabbed-content-type":
+            self._send(200, b"IMG", "\timage/png\t")
+        elif url.path == "/switching":
+            self.send_response(101)
+            self.send_header("Upgrade", "other")
+            self.send_header("Connection", "Upgrade")
+            self.end_headers()
+            self.wfile.flush()
+            time.sleep(30)
+            self.close_connection = True
         else:
             self._send(404, b'{"error":{"code":"NOT_FOUND","message":"no such path"}}')
 
