@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "base/utf.h"
 #include "fakes/fake_http_engine.h"
@@ -64,16 +65,17 @@ struct Harness {
   Host host{window};
   testing::FakeHttpEngine engine;
   testing::MemorySessionPlatform sessions;
-  std::shared_ptr<CountingClient> client;
+  CountingClient* client = nullptr;  // owned by the host
 
   Harness() {
     engine.reply.body = R"({"token":"t0k-fuzz","user":{"id":1},"items":[{"id":"a"}]})";
-    client = std::make_shared<CountingClient>(std::make_shared<ApiBridge>(
+    auto counting = std::make_shared<CountingClient>(std::make_shared<ApiBridge>(
         "https://api.example.test/api", "/fuzz-data", sessions, engine));
+    client = counting.get();
     host.window = queue.window();
     host.debugEnabled = true;
     host.webview = std::make_unique<testing::StubBrowserView>(&CheckPageText);
-    host.serviceClient = client;
+    host.serviceClient = std::move(counting);
   }
 
   void Deliver(UiEventQueue::Event event) {
@@ -105,6 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       h.Deliver(std::move(*event));
       if (reply) break;
     }
+    // The worker ends once its job is gone, the job's share of the client with it: it
+    // must not still run when the next input, or the end of the run, comes.
+    while (h.host.serviceClient.use_count() > 1) std::this_thread::yield();
   }
   while (std::optional<UiEventQueue::Event> event = h.queue.Take(std::chrono::milliseconds(0))) {
     h.Deliver(std::move(*event));

@@ -16,9 +16,11 @@ until killed or --lifetime seconds pass. Paths:
   /tabbed-content-type 200 with Content-Type "\timage/png\t"
   /switching           101 Switching Protocols, then the connection is held open
 Scripted answers, for the bridge host tests:
-  POST /__script       {"routes": [{"method", "path", "status", "headers", "body" or
-                       "body_base64", "delay_ms"}]}: later requests with that method and
-                       exact path (query included) get that answer
+  POST /__script       {"routes": [{"method", "path", "status", "headers", "header_lines",
+                       "body" or "body_base64", "delay_ms", "hold_ms"}]}: later requests
+                       with that method and exact path (query included) get that answer;
+                       "header_lines" may repeat a name, "hold_ms" keeps the connection
+                       open that long after the answer
   GET  /__requests     the requests recorded since the last call (method, path, header
                        lines, body_base64), oldest first
 """
@@ -111,11 +113,18 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(status)
         for name, value in route.get("headers", {}).items():
             self.send_header(name, value)
-        if status != 204:
+        for name, value in route.get("header_lines", []):
+            self.send_header(name, value)
+        has_body = status != 204 and not 100 <= status < 200
+        if has_body:
             self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        if status != 204 and body:
+        if has_body and body:
             self.wfile.write(body)
+        if "hold_ms" in route:
+            self.wfile.flush()
+            time.sleep(route["hold_ms"] / 1000)
+            self.close_connection = True
 
     def _handle(self):
         body = self._body()
