@@ -13,6 +13,19 @@ namespace {
 
 using nlohmann::json;
 
+constexpr std::size_t kCopiedStringBytes = 4096;
+
+// A string from the parser's buffer, which the parser clears before its next token. A
+// long one is taken over whole (a screenshot's text is 16 MiB: no copy); a short one is
+// copied at its size, so the tree keeps no spare capacity, and the buffer is wiped.
+// Either way no whole string is left in a buffer the parser frees later.
+json::string_t Take(json::string_t& buffer) {
+  if (buffer.size() > kCopiedStringBytes) return std::move(buffer);
+  json::string_t copy(buffer);
+  SecureWipe(buffer);
+  return copy;
+}
+
 // Builds the value as the JSON library's own DOM parser does (a duplicate member name
 // keeps the last value), refusing to go deeper than kMaxJsonDepth or past
 // kMaxJsonValues values. Returning false stops the parse at once.
@@ -27,13 +40,11 @@ class BoundedBuilder {
   bool number_float(json::number_float_t value, const json::string_t&) {
     return Add(value) != nullptr;
   }
-  // The parser's buffer is taken over, not copied: a screenshot's text is 16 MiB. The
-  // parser clears the buffer before it scans the next token.
-  bool string(json::string_t& value) { return Add(std::move(value)) != nullptr; }
+  bool string(json::string_t& value) { return Add(Take(value)) != nullptr; }
   bool binary(json::binary_t& value) { return Add(json::binary(std::move(value))) != nullptr; }
   bool start_object(std::size_t) { return Open(json::value_t::object); }
   bool key(json::string_t& name) {
-    member_ = &(*containers_.back())[std::move(name)];
+    member_ = &(*containers_.back())[Take(name)];
     return true;
   }
   bool end_object() { return Close(); }

@@ -26,7 +26,8 @@ inline constexpr std::size_t kMaxJsonValues = std::size_t{1} << 20;
 
 // One strict JSON text (nothing but white space after the value), or nullopt when the
 // text is not JSON, nests deeper than kMaxJsonDepth or holds more than kMaxJsonValues
-// values. Strings are moved out of the parser, not copied.
+// values. Long strings are taken over from the parser, not copied; the parser's buffer
+// is wiped after each shorter one.
 std::optional<nlohmann::json> ParseBoundedJson(std::string_view text);
 
 // The length of value.dump() (compact, non-ASCII unescaped), measured without
