@@ -36,17 +36,16 @@ json LogIn(MethodContext& c, const json& args, const std::string& path) {
   const json& credentials = Arg(args, 0);
   CheckCredentials(credentials);
   const std::uint64_t generation = c.session.AdvanceAuthGeneration();
-  json reply = c.transport.Json(u"POST", path, &credentials, false, kDefaultTimeoutMs);
+  // The reply's strings are wiped when it goes, on every way out: its token is never
+  // freed unwiped, and never part of the result.
+  const WipedJson wiped(c.transport.Json(u"POST", path, &credentials, false, kDefaultTimeoutMs));
+  const json& reply = wiped.get();
   const auto token = reply.is_object() ? reply.find("token") : reply.end();
   const auto user = reply.is_object() ? reply.find("user") : reply.end();
   if (token == reply.end() || !token->is_string() || user == reply.end() || !user->is_object()) {
     Throw(failures::kInvalidLoginResult);
   }
-  // The token leaves the reply, whose copy is wiped in place: it is never part of the
-  // result and never freed unwiped.
-  std::string& replyToken = token->get_ref<std::string&>();
-  SecretString secret(std::string_view{replyToken});
-  SecureWipe(replyToken);
+  SecretString secret(std::string_view{token->get_ref<const std::string&>()});
   if (!IsValidToken(secret.view())) Throw(failures::kInvalidLoginResult);
   c.session.StoreToken(std::move(secret), generation);
   return *user;
