@@ -10,6 +10,7 @@ inputs at and just past them follow the code.
 import json
 import os
 import re
+import shutil
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -152,7 +153,8 @@ def reply_inputs():
 
 def write(out, target, kind, inputs):
     folder = os.path.join(out, target, kind)
-    os.makedirs(folder, exist_ok=True)
+    shutil.rmtree(folder, ignore_errors=True)  # no inputs left over from an older list
+    os.makedirs(folder)
     for name, data in inputs.items():
         with open(os.path.join(folder, name), "wb") as file:
             file.write(data if isinstance(data, bytes) else data.encode())
