@@ -106,11 +106,13 @@ BENCHMARK(BM_TwelveDelayedExchangesAtOnce)
     ->Iterations(3);
 
 // Twelve replies of one hostile kind (the argument picks it), as long as the cap with as
-// many values as the bound lets through, decoded at once by twelve request workers and
-// serialised for the page; peak_MiB is the heap of all twelve together.
+// many values as the bound lets through (the last kind goes past it and is refused),
+// decoded at once by twelve request workers and serialised for the page; peak_MiB is the
+// heap of all twelve together.
 void BM_TwelveHostileRepliesAtOnce(benchmark::State& state) {
   std::vector<testing::HostileReply> replies =
       testing::HostileReplies(kJsonReplyCap, kMaxJsonValues);
+  replies.push_back(testing::OnesPastTheValueBound(kJsonReplyCap));
   testing::HostileReply reply = std::move(replies.at(static_cast<std::size_t>(state.range(0))));
   UiEventQueue queue;
   testing::FakeHttpEngine engine;
@@ -141,7 +143,7 @@ void BM_TwelveHostileRepliesAtOnce(benchmark::State& state) {
   state.counters["peak_MiB"] = static_cast<double>(peak) / (1024 * 1024);
 }
 BENCHMARK(BM_TwelveHostileRepliesAtOnce)
-    ->DenseRange(0, 2)
+    ->DenseRange(0, 3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

@@ -13,6 +13,7 @@ namespace vardeko::testing {
 struct HostileReply {
   std::string name;
   std::string body;
+  bool decoded = true;  // within the bounds; else refused as unreadable
 };
 
 inline std::vector<HostileReply> HostileReplies(std::size_t bodyBytes, std::size_t values) {
@@ -29,7 +30,7 @@ inline std::vector<HostileReply> HostileReplies(std::size_t bodyBytes, std::size
     }
     const std::size_t room = bodyBytes - body.size() - 7;
     body.append("\"s\":\"").append(room, 'x').append("\"}");
-    replies.push_back({"object members of empty objects", std::move(body)});
+    replies.push_back({"object members of empty objects", std::move(body), true});
   }
   // An array of empty objects.
   {
@@ -38,14 +39,24 @@ inline std::vector<HostileReply> HostileReplies(std::size_t bodyBytes, std::size
     for (std::size_t i = 0; i + 2 < values; ++i) body += "{},";
     const std::size_t room = bodyBytes - body.size() - 3;
     body.append("\"").append(room, 'x').append("\"]");
-    replies.push_back({"array of empty objects", std::move(body)});
+    replies.push_back({"array of empty objects", std::move(body), true});
   }
   // One string as long as the body may be.
   std::string text;
   text.reserve(bodyBytes);
   text.append("\"").append(bodyBytes - 2, 'x').append("\"");
-  replies.push_back({"one long string", std::move(text)});
+  replies.push_back({"one long string", std::move(text), true});
   return replies;
+}
+
+// Small numbers as far as the body goes, "[1,1,...]": refused once past the value bound
+// (at the reply cap, 16 times the bound).
+inline HostileReply OnesPastTheValueBound(std::size_t bodyBytes) {
+  std::string body = "[1";
+  body.reserve(bodyBytes);
+  while (body.size() + 3 < bodyBytes) body += ",1";
+  body += "]";
+  return {"array of ones past the value bound", std::move(body), false};
 }
 
 }  // namespace vardeko::testing
