@@ -1,5 +1,7 @@
 // The Linux engine over loopback: a 32 MiB reply beside the curl command fetching the
-// same reply, and twelve exchanges at once against a service that delays each.
+// same reply, a 32 MiB JSON reply of records decoded, and twelve exchanges at once
+// against a service that delays each. Then the heap of twelve hostile replies of the
+// full size, decoded at once by request workers.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -7,10 +9,19 @@
 #include <thread>
 #include <vector>
 
+#include "allocation_meter.h"
+#include "base/bounded_json.h"
+#include "fakes/fake_http_engine.h"
+#include "fakes/hostile_replies.h"
+#include "fakes/memory_session_platform.h"
 #include "fakes/temp_dir.h"
 #include "integration/test_server.h"
+#include "platform/ui_event_queue_posix.h"
+#include "service/api_bridge.h"
 #include "service/http_transport.h"
 #include "service/session_platform_posix.h"
+#include "shell/dispatcher.h"
+#include "shell/request_worker.h"
 
 namespace vardeko::bench {
 namespace {
@@ -59,6 +70,24 @@ void BM_Reply32MiB_CurlCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_Reply32MiB_CurlCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The JSON request's whole path for the largest reply: read, checked and decoded.
+void BM_JsonReply32MiB_Records(benchmark::State& state) {
+  Fixture& f = Shared();
+  const std::string path = "/records/" + std::to_string(kReplyBytes);
+  std::size_t peak = 0;
+  std::size_t records = 0;
+  for (auto _ : state) {
+    AllocationMeter::ResetPeak();
+    nlohmann::json reply = f.transport.Json(u"GET", path, nullptr, false, 60000);
+    records = reply.size();
+    peak = std::max(peak, AllocationMeter::PeakSinceReset());
+  }
+  state.counters["records"] = static_cast<double>(records);
+  state.counters["peak_MiB"] = static_cast<double>(peak) / (1024 * 1024);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
+}
+BENCHMARK(BM_JsonReply32MiB_Records)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_TwelveDelayedExchangesAtOnce(benchmark::State& state) {
   Fixture& f = Shared();
   const std::string path = "/delay/" + std::to_string(kDelayMs);
@@ -75,6 +104,49 @@ BENCHMARK(BM_TwelveDelayedExchangesAtOnce)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
+
+// Twelve replies of one hostile kind (the argument picks it), as long as the cap with as
+// many values as the bound lets through (the last kind goes past it and is refused),
+// decoded at once by twelve request workers and serialised for the page; peak_MiB is the
+// heap of all twelve together.
+void BM_TwelveHostileRepliesAtOnce(benchmark::State& state) {
+  std::vector<testing::HostileReply> replies =
+      testing::HostileReplies(kJsonReplyCap, kMaxJsonValues);
+  replies.push_back(testing::OnesPastTheValueBound(kJsonReplyCap));
+  testing::HostileReply reply = std::move(replies.at(static_cast<std::size_t>(state.range(0))));
+  UiEventQueue queue;
+  testing::FakeHttpEngine engine;
+  testing::MemorySessionPlatform sessions;
+  const auto client =
+      std::make_shared<ApiBridge>("https://api.example.test/api", "/data", sessions, engine);
+  engine.reply.body = std::move(reply.body);
+  replies.clear();
+  std::size_t peak = 0;
+  for (auto _ : state) {
+    const auto inFlight = std::make_shared<InFlightCounter>(kMaxInFlight);
+    AllocationMeter::ResetPeak();
+    std::vector<std::thread> workers;
+    for (std::uint32_t i = 0; i < kMaxInFlight; ++i) {
+      workers.emplace_back(RunRequestJob,
+                           RequestJob{queue.window(), client, inFlight, std::to_string(i), "health",
+                                      nlohmann::json::array()});
+    }
+    for (std::uint32_t i = 0; i < kMaxInFlight; ++i) {
+      if (!queue.Take(std::chrono::minutes(5))) state.SkipWithError("no reply");
+    }
+    for (std::thread& worker : workers) worker.join();
+    peak = std::max(peak, AllocationMeter::PeakSinceReset());
+    std::lock_guard lock(engine.mutex);
+    engine.seen.clear();
+  }
+  state.SetLabel(reply.name);
+  state.counters["peak_MiB"] = static_cast<double>(peak) / (1024 * 1024);
+}
+BENCHMARK(BM_TwelveHostileRepliesAtOnce)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 }  // namespace vardeko::bench

@@ -1,9 +1,15 @@
-// Every record check takes any JSON without crashing and fails only with ApiFailure.
+// Every record check takes any JSON, however deep, without crashing and fails only with
+// ApiFailure. The bounded parser agrees with the JSON library's own within its bounds and
+// refuses only past them; the measured compact length is dump()'s.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "base/api_failure.h"
+#include "base/bounded_json.h"
 #include "service/records.h"
 #include "service/screenshot.h"
 #include "service/validation.h"
@@ -18,10 +24,49 @@ void Run(Check check) {
   }
 }
 
+// The deepest nesting of arrays and objects in a JSON text, read from the text itself,
+// so that members overwritten by a later duplicate count too.
+std::size_t TextDepth(std::string_view text) {
+  std::size_t depth = 0;
+  std::size_t deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;  // the escaped character
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+void CheckBoundedParser(std::string_view text, const nlohmann::json& value) {
+  const std::optional<nlohmann::json> bounded = vardeko::ParseBoundedJson(text);
+  if (!bounded) {
+    // Inputs of this size cannot reach the value bound: only depth may refuse JSON.
+    if (!value.is_discarded() && TextDepth(text) <= vardeko::kMaxJsonDepth) std::abort();
+    return;
+  }
+  if (value.is_discarded() || *bounded != value) std::abort();
+  const std::string compact = bounded->dump();
+  if (vardeko::CompactLength(*bounded) != compact.size()) std::abort();
+  if (vardeko::SerialiseSecret(*bounded).view() != compact) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const nlohmann::json value = nlohmann::json::parse(data, data + size, nullptr, false);
+  CheckBoundedParser(std::string_view(reinterpret_cast<const char*>(data), size), value);
   if (value.is_discarded()) return 0;
   Run([&] { vardeko::CheckCredentials(value); });
   Run([&] { vardeko::CheckMatchSettings(value); });

@@ -59,14 +59,21 @@ class SecretString {
 
   SecretString Copy() const { return SecretString(std::string_view(value_)); }
 
-  // Appends; when the buffer must grow, the old one is wiped before it is released.
+  // Makes room for at least `capacity` bytes; an outgrown buffer is wiped before it is
+  // released.
+  void Reserve(std::size_t capacity) {
+    if (capacity <= value_.capacity()) return;
+    std::string bigger;
+    bigger.reserve(capacity);
+    bigger = value_;  // within the reserved capacity: no reallocation
+    SecureWipe(value_);
+    value_ = std::move(bigger);
+  }
+
+  // Appends, doubling the buffer when it must grow; the old one is wiped.
   void Append(std::string_view more) {
     if (value_.size() + more.size() > value_.capacity()) {
-      std::string bigger;
-      bigger.reserve(std::max(value_.capacity() * 2, value_.size() + more.size()));
-      bigger = value_;
-      SecureWipe(value_);
-      value_ = std::move(bigger);
+      Reserve(std::max(value_.capacity() * 2, value_.size() + more.size()));
     }
     value_ += more;
   }

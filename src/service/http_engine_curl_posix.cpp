@@ -2,22 +2,24 @@
 // cookies, no authentication schemes) driven from a thread of its own per request,
 // delivering the same notifications in the same order as WinHTTP.
 #include <curl/curl.h>
+#include <malloc.h>
 
 #include <algorithm>
-#include <cctype>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "base/secure_wipe.h"
+#include "base/unique_resource.h"
 #include "base/utf.h"
 #include "service/http_engine.h"
+#include "service/http_header_lines.h"
 
 namespace vardeko {
 namespace {
@@ -50,12 +52,51 @@ std::string Narrow(std::u16string_view text) {
   return narrow;
 }
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const char a = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
-    if (a != prefix[i]) return false;
+// libcurl's own copies (the request it assembles, the nodes of the header list, its
+// receive buffer) are wiped before libcurl frees them: its allocations come here.
+void FreeWiped(void* block) {
+  if (block == nullptr) return;
+  SecureWipe(block, malloc_usable_size(block));
+  std::free(block);
+}
+void* AllocateForCurl(std::size_t size) { return std::malloc(size); }
+void* AllocateZeroedForCurl(std::size_t count, std::size_t size) {
+  return std::calloc(count, size);
+}
+void* ReallocateForCurl(void* block, std::size_t size) {
+  if (block == nullptr) return std::malloc(size);
+  const std::size_t held = malloc_usable_size(block);
+  if (size <= held) return block;
+  void* bigger = std::malloc(size);
+  if (bigger == nullptr) return nullptr;
+  std::memcpy(bigger, block, held);
+  FreeWiped(block);
+  return bigger;
+}
+char* DuplicateForCurl(const char* text) {
+  const std::size_t size = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(std::malloc(size));
+  if (copy != nullptr) std::memcpy(copy, text, size);
+  return copy;
+}
+
+// The header list holds the token: each line is wiped before the list is freed.
+void FreeHeaderList(curl_slist* list) noexcept {
+  for (curl_slist* node = list; node != nullptr; node = node->next) {
+    if (node->data != nullptr) SecureWipe(node->data, std::strlen(node->data));
   }
+  curl_slist_free_all(list);
+}
+
+using UniqueEasy = UniqueResource<CURL*, &curl_easy_cleanup>;
+using UniqueHeaderList = UniqueResource<curl_slist*, &FreeHeaderList>;
+
+// libcurl copies the line into a new node; false when it could not.
+bool AppendHeader(UniqueHeaderList& list, const char* line) {
+  curl_slist* head = curl_slist_append(list.get(), line);
+  if (head == nullptr) return false;
+  static_cast<void>(list.release());  // the same list, now starting at `head`
+  list.reset(head);
   return true;
 }
 
@@ -65,23 +106,20 @@ struct Transfer {
   std::mutex mutex;
   std::condition_variable changed;
   HttpNotificationSink* sink = nullptr;
-  CURL* easy = nullptr;
-  curl_slist* headerList = nullptr;
-  SecretString headerText;  // the lines curl sends, token included
+  UniqueHeaderList headerList;
+  UniqueEasy easy;          // cleaned up before the list it points to
+  SecretString headerText;  // the lines curl is given, token included
   std::string url;
   std::string verb;
   std::int32_t timeoutMs = 0;
-  std::string body;  // the request body curl sends from
+  SecretString body;  // the request body curl sends from
 
   // Results, under the mutex.
   bool sendReported = false;
-  bool headersDone = false;
-  bool finished = false;
-  bool closed = false;  // the caller closed the request
+  bool finished = false;  // no more body bytes will come
+  bool closed = false;    // the caller closed the request
   std::uint32_t error = 0;
-  std::uint32_t status = 0;
-  std::optional<std::string> contentType;
-  std::optional<std::uint64_t> contentLength;
+  ReplyHeaders headers;
   SecretString buffered;  // body bytes not yet read; reused, wiped when the transfer goes
   std::size_t bufferedOffset = 0;
 
@@ -91,12 +129,6 @@ struct Transfer {
   unsigned char* readInto = nullptr;
   std::uint32_t readSize = 0;
 
-  ~Transfer() {
-    curl_slist_free_all(headerList);
-    if (easy != nullptr) curl_easy_cleanup(easy);
-    SecureWipe(body);
-  }
-
   std::size_t Buffered() const { return buffered.size() - bufferedOffset; }
 };
 
@@ -105,7 +137,7 @@ using Notification = std::pair<std::uint32_t, std::uint32_t>;
 // Works out which started steps can now complete; called with the mutex held. The
 // notifications are delivered after unlocking.
 void Settle(Transfer& t, std::vector<Notification>& out) {
-  if (t.wantHeaders && (t.headersDone || t.error != 0)) {
+  if (t.wantHeaders && (t.headers.complete || t.error != 0)) {
     t.wantHeaders = false;
     out.emplace_back(t.error != 0 ? kNotifyRequestError : kNotifyHeadersAvailable, t.error);
   }
@@ -143,7 +175,6 @@ void Deliver(Transfer& t, const std::vector<Notification>& notifications) {
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* context) {
   auto& t = *static_cast<Transfer*>(context);
-  const std::string_view line(data, size * count);
   std::vector<Notification> out;
   {
     std::lock_guard lock(t.mutex);
@@ -152,27 +183,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* cont
       t.sendReported = true;
       out.emplace_back(kNotifySendComplete, 0);
     }
-    if (StartsWithIgnoringCase(line, "http/")) {
-      // A new status line (also after an interim 1xx reply) starts a new header block.
-      const std::size_t space = line.find(' ');
-      t.status = space == std::string_view::npos
-                     ? 0
-                     : static_cast<std::uint32_t>(std::atoi(line.data() + space + 1));
-      t.contentType.reset();
-      t.contentLength.reset();
-    } else if (StartsWithIgnoringCase(line, "content-length:")) {
-      t.contentLength = std::strtoull(std::string(line.substr(15)).c_str(), nullptr, 10);
-    } else if (StartsWithIgnoringCase(line, "content-type:")) {
-      std::string_view value = line.substr(13);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-        value.remove_prefix(1);
-      while (!value.empty() &&
-             (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
-        value.remove_suffix(1);
-      t.contentType = std::string(value);
-    } else if ((line == "\r\n" || line == "\n") && t.status >= 200) {
-      t.headersDone = true;
-    }
+    TakeHeaderLine(t.headers, std::string_view(data, size * count));
+    // A switch of protocols has no body of ours: the reply ends here, at once, rather
+    // than when the other protocol's connection closes or the deadline passes.
+    if (t.headers.complete && t.headers.status < 200) t.finished = true;
     Settle(t, out);
   }
   Deliver(t, out);
@@ -185,7 +199,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* contex
   {
     std::unique_lock lock(t.mutex);
     t.changed.wait(lock, [&] { return t.closed || t.Buffered() < kBufferAhead; });
-    if (t.closed) return 0;  // ends the transfer
+    if (t.closed || t.finished) return 0;  // ends the transfer
     t.buffered.Append(std::string_view(data, size * count));
     Settle(t, out);
   }
@@ -196,17 +210,19 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* contex
 int OnProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto& t = *static_cast<Transfer*>(context);
   std::lock_guard lock(t.mutex);
-  return t.closed ? 1 : 0;
+  return t.closed || t.finished ? 1 : 0;
 }
 
 void RunTransfer(std::shared_ptr<Transfer> t) {
-  const CURLcode code = curl_easy_perform(t->easy);
+  const CURLcode code = curl_easy_perform(t->easy.get());
   std::vector<Notification> out;
   HttpNotificationSink* sink = nullptr;
   {
     std::lock_guard lock(t->mutex);
+    // A transfer we ended ourselves (after a switch of protocols) has no error.
+    const bool endedByUs = t->finished;
     t->finished = true;
-    if (code != CURLE_OK && !t->closed) {
+    if (code != CURLE_OK && !t->closed && !endedByUs) {
       t->error = ErrorNumber(code);
       if (!t->sendReported) {
         t->sendReported = true;
@@ -225,6 +241,29 @@ void RunTransfer(std::shared_ptr<Transfer> t) {
     t->changed.wait(lock, [&] { return t->closed; });
   }
   if (sink != nullptr) sink->OnNotification(kNotifyHandleClosing, 0);
+}
+
+// Gives curl the header block's lines, rewritten in place in our own wiped copy with a
+// NUL after each, so that no other copy of the token is made on our side.
+bool ListHeaders(Transfer& t, std::u16string_view headers) {
+  constexpr std::string_view kLineEnd = "\r\n";
+  t.headerText = SecretString(Narrow(headers));
+  std::string& text = t.headerText.str();
+  bool hasContentType = false;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t found = text.find(kLineEnd, start);
+    const std::size_t end = found == std::string::npos ? text.size() : found;
+    if (end > start) {
+      const std::size_t length = ToCurlHeaderLine(std::span(text).subspan(start, end - start));
+      text[start + length] = '\0';  // at most the line end's place, or the string's own NUL
+      hasContentType = hasContentType || IsContentTypeLine(text.data() + start);
+      if (!AppendHeader(t.headerList, text.data() + start)) return false;
+    }
+    start = end + kLineEnd.size();
+  }
+  // No headers of curl's own making: no form content type, no 100-continue.
+  if (!hasContentType && !AppendHeader(t.headerList, "Content-Type:")) return false;
+  return AppendHeader(t.headerList, "Expect:");
 }
 
 class CurlRequest final : public HttpRequest {
@@ -251,32 +290,17 @@ class CurlRequest final : public HttpRequest {
 
   std::uint32_t Send(std::u16string_view headers, std::string_view body) override {
     Transfer& t = *t_;
-    t.headerText = SecretString(Narrow(headers));
-    std::string_view rest = t.headerText.view();
-    bool hasContentType = false;
-    while (!rest.empty()) {
-      const std::size_t end = rest.find("\r\n");
-      const std::string_view line = rest.substr(0, end);
-      if (!line.empty()) {
-        hasContentType = hasContentType || StartsWithIgnoringCase(line, "content-type:");
-        t.headerList = curl_slist_append(t.headerList, std::string(line).c_str());
-      }
-      if (end == std::string_view::npos) break;
-      rest.remove_prefix(end + 2);
-    }
-    // No headers of curl's own making: no form content type, no 100-continue.
-    if (!hasContentType) t.headerList = curl_slist_append(t.headerList, "Content-Type:");
-    t.headerList = curl_slist_append(t.headerList, "Expect:");
-    t.body = std::string(body);
+    if (!ListHeaders(t, headers)) return kErrorInternal;
+    t.body = SecretString(body);
 
-    CURL* easy = t.easy;
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList);
+    CURL* easy = t.easy.get();
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList.get());
     if (t.verb == "GET") {
       curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else {
       curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, t.verb.c_str());
       if (!t.body.empty() || t.verb == "POST" || t.verb == "PATCH") {
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t.body.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t.body.str().data());
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
       }
     }
@@ -294,22 +318,22 @@ class CurlRequest final : public HttpRequest {
 
   std::uint32_t QueryStatus(std::uint32_t& status) override {
     std::lock_guard lock(t_->mutex);
-    status = t_->status;
+    status = t_->headers.status;
     return 0;
   }
 
   std::optional<std::u16string> QueryContentType(std::size_t maxBytes) override {
     std::lock_guard lock(t_->mutex);
-    if (!t_->contentType) return std::nullopt;
+    if (!t_->headers.contentType) return std::nullopt;
     std::u16string wide;
-    if (!utf::Utf8ToUtf16(*t_->contentType, wide)) return std::nullopt;
+    if (!utf::Utf8ToUtf16(*t_->headers.contentType, wide)) return std::nullopt;
     if ((wide.size() + 1) * 2 > maxBytes) return std::nullopt;
     return wide;
   }
 
   std::optional<std::uint64_t> QueryContentLength() override {
     std::lock_guard lock(t_->mutex);
-    return t_->contentLength;
+    return t_->headers.contentLength;
   }
 
   std::uint32_t QueryDataAvailable() override {
@@ -344,17 +368,20 @@ class CurlRequest final : public HttpRequest {
 
 class CurlEngine final : public HttpEngine {
  public:
-  CurlEngine() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+  CurlEngine() {
+    curl_global_init_mem(CURL_GLOBAL_DEFAULT, &AllocateForCurl, &FreeWiped, &ReallocateForCurl,
+                         &DuplicateForCurl, &AllocateZeroedForCurl);
+  }
 
   std::uint32_t Open(const HttpTarget& target, std::unique_ptr<HttpRequest>& request) override {
     auto t = std::make_shared<Transfer>();
-    t->easy = curl_easy_init();
-    if (t->easy == nullptr) return kErrorInternal;
+    t->easy.reset(curl_easy_init());
+    if (!t->easy) return kErrorInternal;
     t->verb = Narrow(target.verb);
     t->url = (target.secure ? "https://" : "http://") + Narrow(target.host) + ":" +
              std::to_string(target.port) + Narrow(target.objectName);
     t->timeoutMs = target.timeoutMs;
-    CURL* easy = t->easy;
+    CURL* easy = t->easy.get();
     curl_easy_setopt(easy, CURLOPT_URL, t->url.c_str());
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Vardeko/Native");

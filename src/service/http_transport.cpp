@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "base/api_failure.h"
+#include "base/bounded_json.h"
 #include "base/scope_exit.h"
 #include "service/validation.h"
 
@@ -43,7 +44,8 @@ class ExchangeState final : public HttpNotificationSink {
       }
       switch (notification) {
         case kNotifyRequestError:
-          error_ = value;
+          // An error that carries no number is still an error, not something to wait out.
+          error_ = value != 0 ? value : kErrorInternal;
           break;
         case kNotifySendComplete:
         case kNotifyHeadersAvailable:
@@ -115,15 +117,120 @@ void FailOn(std::uint32_t error) {
   if (error != 0) ThrowNetworkFailure(error);
 }
 
+// The token to send: the explicit snapshot's, else the store's current one.
+SessionSnapshot TokenFor(const RawRequest& request, SessionStore& session) {
+  if (request.snapshot != nullptr) {
+    return SessionSnapshot{request.snapshot->token.Copy(), request.snapshot->version};
+  }
+  return session.TakeSnapshot();
+}
+
+HttpTarget TargetFor(const ServiceAddress& address, const RawRequest& request) {
+  HttpTarget target;
+  target.host = address.host;
+  target.port = address.port;
+  target.secure = address.secure;
+  target.verb = std::u16string(request.verb);
+  target.objectName = address.basePath + ToUtf16Strict(request.path);
+  target.timeoutMs = request.timeoutMs;
+  return target;
+}
+
+// Accept, Authorization, Content-Type and the extra lines, assembled in a buffer of its
+// final size: growing it would free copies of the token unwiped.
+std::u16string HeaderBlock(const RawRequest& request, std::string_view token) {
+  constexpr std::string_view kAccept = "Accept: application/json\r\n";
+  constexpr std::string_view kAuthorization = "Authorization: Bearer ";
+  constexpr std::string_view kContentType = "Content-Type: ";
+  constexpr std::string_view kLineEnd = "\r\n";
+  std::size_t length = kAccept.size() + request.extraHeaders.size();
+  if (request.authenticated) length += kAuthorization.size() + token.size() + kLineEnd.size();
+  if (!request.contentType.empty()) {
+    length += kContentType.size() + request.contentType.size() + kLineEnd.size();
+  }
+  SecretString block;
+  block.Reserve(length);
+  block.Append(kAccept);
+  if (request.authenticated) {
+    block.Append(kAuthorization);
+    block.Append(token);
+    block.Append(kLineEnd);
+  }
+  if (!request.contentType.empty()) {
+    block.Append(kContentType);
+    block.Append(request.contentType);
+    block.Append(kLineEnd);
+  }
+  block.Append(request.extraHeaders);
+  return ToUtf16Strict(block.view());  // measured first, allocated once
+}
+
+// Sends the request and waits until the reply's headers are in.
+void SendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state, Clock::time_point deadline) {
+  state.ResetResults();
+  FailOn(handle.Send(state.headers, state.body.view()));
+  FailOn(state.Wait(kNotifySendComplete, deadline));
+  state.ResetResults();
+  FailOn(handle.ReceiveResponse());
+  FailOn(state.Wait(kNotifyHeadersAvailable, deadline));
+}
+
+// The Content-Type value without its trailing NULs; empty when absent or unreadable.
+std::string ContentTypeOf(HttpRequest& handle) {
+  std::optional<std::u16string> type = handle.QueryContentType(kMaxContentTypeBytes);
+  if (!type) return {};
+  while (!type->empty() && type->back() == u'\0') type->pop_back();
+  try {
+    return ToUtf8Strict(*type);
+  } catch (const ApiFailure&) {
+    return {};  // unreadable counts as absent
+  }
+}
+
+// Reads the whole body, failing past the cap. The announced length only sizes the
+// first reservation, and only up to kReplyReserveBytes: a reply that announces 32 MiB
+// and then stalls holds little. From there the buffer doubles with what arrives, never
+// beyond the cap, and each outgrown buffer is wiped.
+SecretString ReadBody(HttpRequest& handle, ExchangeState& state, std::uint64_t cap,
+                      Clock::time_point deadline) {
+  SecretString body;
+  if (const std::optional<std::uint64_t> length = handle.QueryContentLength()) {
+    body.Reserve(static_cast<std::size_t>(std::min({*length, cap, kReplyReserveBytes})));
+  }
+  for (;;) {
+    state.ResetResults();
+    FailOn(handle.QueryDataAvailable());
+    FailOn(state.Wait(kNotifyDataAvailable, deadline));
+    const std::uint32_t available = state.Available();
+    if (available == 0) break;
+    if (available > cap - body.size()) Throw(failures::kResponseTooLarge);
+    state.ResetResults();
+    FailOn(handle.Read(state.buffer.data(), kReadChunkBytes));
+    FailOn(state.Wait(kNotifyReadComplete, deadline));
+    // An engine that reports more than the buffer holds is not believed past it.
+    const std::uint32_t read = std::min(state.BytesRead(), kReadChunkBytes);
+    if (read == 0) break;
+    if (read > cap - body.size()) Throw(failures::kResponseTooLarge);
+    const std::size_t needed = body.size() + read;
+    if (needed > body.str().capacity()) {
+      body.Reserve(static_cast<std::size_t>(
+          std::min<std::uint64_t>(std::max(body.str().capacity() * 2, needed), cap)));
+    }
+    body.Append(std::string_view(reinterpret_cast<const char*>(state.buffer.data()), read));
+  }
+  return body;
+}
+
 }  // namespace
 
 ApiFailure DecodeErrorBody(std::string_view body) {
   std::string code(failures::kApiError.code);
   std::string message(failures::kApiError.message);
-  const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
-  if (document.is_object()) {
-    const auto error = document.find("error");
-    if (error != document.end() && error->is_object()) {
+  // A body too deep or too large to decode is one that does not parse.
+  const std::optional<nlohmann::json> document = ParseBoundedJson(body);
+  if (document && document->is_object()) {
+    const auto error = document->find("error");
+    if (error != document->end() && error->is_object()) {
       const auto codeMember = error->find("code");
       if (codeMember != error->end() && codeMember->is_string())
         code = codeMember->get<std::string>();
@@ -137,23 +244,12 @@ ApiFailure DecodeErrorBody(std::string_view body) {
 }
 
 HttpResponse HttpTransport::Raw(const RawRequest& request) {
-  const SessionSnapshot snapshot =
-      request.snapshot != nullptr
-          ? SessionSnapshot{request.snapshot->token.Copy(), request.snapshot->version}
-          : session_.TakeSnapshot();
+  const SessionSnapshot snapshot = TokenFor(request, session_);
   if (request.authenticated && snapshot.token.empty()) Throw(failures::kUnauthorized);
 
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(request.timeoutMs);
-
-  HttpTarget target;
-  target.host = address_.host;
-  target.port = address_.port;
-  target.secure = address_.secure;
-  target.verb = std::u16string(request.verb);
-  target.objectName = address_.basePath + ToUtf16Strict(request.path);
-  target.timeoutMs = request.timeoutMs;
   std::unique_ptr<HttpRequest> handle;
-  FailOn(engine_.Open(target, handle));
+  FailOn(engine_.Open(TargetFor(address_, request), handle));
 
   // Released before the request handle closes, on every way out.
   ExchangeState* state = ExchangeState::Create();
@@ -162,67 +258,15 @@ HttpResponse HttpTransport::Raw(const RawRequest& request) {
   state->AddRef();  // the sink's reference, dropped on kNotifyHandleClosing
 
   state->body = SecretString(request.body);
-  {
-    SecretString block(std::string_view("Accept: application/json\r\n"));
-    if (request.authenticated) {
-      block.str() += "Authorization: Bearer ";
-      block.str() += snapshot.token.view();
-      block.str() += "\r\n";
-    }
-    if (!request.contentType.empty()) {
-      block.str() += "Content-Type: ";
-      block.str() += request.contentType;
-      block.str() += "\r\n";
-    }
-    block.str() += request.extraHeaders;
-    state->headers = ToUtf16Strict(block.view());
-  }
-
-  state->ResetResults();
-  FailOn(handle->Send(state->headers, state->body.view()));
-  FailOn(state->Wait(kNotifySendComplete, deadline));
-  state->ResetResults();
-  FailOn(handle->ReceiveResponse());
-  FailOn(state->Wait(kNotifyHeadersAvailable, deadline));
+  state->headers = HeaderBlock(request, snapshot.token.view());
+  SendAndReceiveHeaders(*handle, *state, deadline);
 
   HttpResponse response;
   FailOn(handle->QueryStatus(response.status));
   if (response.status >= 300 && response.status <= 399) Throw(failures::kRedirect);
   if (response.status == 401 && request.authenticated) session_.ClearIfCurrent(snapshot);
-
-  if (const std::optional<std::u16string> type = handle->QueryContentType(kMaxContentTypeBytes)) {
-    std::u16string value = *type;
-    while (!value.empty() && value.back() == u'\0') value.pop_back();
-    try {
-      response.contentType = ToUtf8Strict(value);
-    } catch (const ApiFailure&) {
-      response.contentType.clear();  // unreadable counts as absent
-    }
-  }
-
-  // One buffer for the whole body when its length is announced (never more than the
-  // cap): no regrowth, no copies left behind to wipe.
-  if (const std::optional<std::uint64_t> length = handle->QueryContentLength()) {
-    response.body.str().reserve(static_cast<std::size_t>(std::min(*length, request.cap)));
-  }
-  std::uint64_t received = 0;
-  for (;;) {
-    state->ResetResults();
-    FailOn(handle->QueryDataAvailable());
-    FailOn(state->Wait(kNotifyDataAvailable, deadline));
-    const std::uint32_t available = state->Available();
-    if (available == 0) break;
-    if (available > request.cap - received) Throw(failures::kResponseTooLarge);
-    state->ResetResults();
-    FailOn(handle->Read(state->buffer.data(), kReadChunkBytes));
-    FailOn(state->Wait(kNotifyReadComplete, deadline));
-    const std::uint32_t read = state->BytesRead();
-    if (read == 0) break;
-    if (read > request.cap - received) Throw(failures::kResponseTooLarge);
-    response.body.Append(
-        std::string_view(reinterpret_cast<const char*>(state->buffer.data()), read));
-    received += read;
-  }
+  response.contentType = ContentTypeOf(*handle);
+  response.body = ReadBody(*handle, *state, request.cap, deadline);
 
   if (response.status < 200 || response.status > 299) throw DecodeErrorBody(response.body.view());
   return response;
@@ -231,8 +275,9 @@ HttpResponse HttpTransport::Raw(const RawRequest& request) {
 nlohmann::json HttpTransport::Json(std::u16string_view verb, std::string_view path,
                                    const nlohmann::json* body, bool authenticated,
                                    std::int32_t timeoutMs, const SessionSnapshot* snapshot) {
+  // Serialised at its final size: a login body carries the password.
   SecretString text;
-  if (body != nullptr) text = SecretString(body->dump());
+  if (body != nullptr) text = SerialiseSecret(*body);
   RawRequest request;
   request.verb = verb;
   request.path = path;
@@ -244,9 +289,9 @@ nlohmann::json HttpTransport::Json(std::u16string_view verb, std::string_view pa
   request.snapshot = snapshot;
   const HttpResponse response = Raw(request);
   if (response.status == 204) return nullptr;
-  nlohmann::json document = nlohmann::json::parse(response.body.view(), nullptr, false);
-  if (document.is_discarded()) Throw(failures::kInvalidResponse);
-  return document;
+  std::optional<nlohmann::json> document = ParseBoundedJson(response.body.view());
+  if (!document) Throw(failures::kInvalidResponse);
+  return std::move(*document);
 }
 
 }  // namespace vardeko

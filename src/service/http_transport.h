@@ -17,6 +17,8 @@ namespace vardeko {
 inline constexpr std::uint64_t kJsonReplyCap = 33554432;
 inline constexpr std::uint32_t kReadChunkBytes = 32768;
 inline constexpr std::size_t kMaxContentTypeBytes = 8192;
+// The most a reply's announced length reserves before its bytes arrive.
+inline constexpr std::uint64_t kReplyReserveBytes = 1 << 20;
 
 // One successful exchange: a status from 200 to 299, the reply's Content-Type (empty
 // when absent) and the body, wiped when the response goes.
@@ -49,7 +51,8 @@ class HttpTransport {
   HttpResponse Raw(const RawRequest& request);
 
   // Sends `body` (when given) as compact JSON and decodes the reply: null for 204, else
-  // the reply as one strict JSON text (INVALID_RESPONSE when it is not).
+  // the reply as one strict JSON text within the bounds of ParseBoundedJson
+  // (INVALID_RESPONSE when it is not).
   nlohmann::json Json(std::u16string_view verb, std::string_view path, const nlohmann::json* body,
                       bool authenticated, std::int32_t timeoutMs,
                       const SessionSnapshot* snapshot = nullptr);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/api_failure.h"
+#include "base/bounded_json.h"
 #include "service/records.h"
 #include "service/screenshot.h"
 #include "service/validation.h"
@@ -35,14 +36,16 @@ json LogIn(MethodContext& c, const json& args, const std::string& path) {
   const json& credentials = Arg(args, 0);
   CheckCredentials(credentials);
   const std::uint64_t generation = c.session.AdvanceAuthGeneration();
-  json reply = c.transport.Json(u"POST", path, &credentials, false, kDefaultTimeoutMs);
+  // The reply's strings are wiped when it goes, on every way out: its token is never
+  // freed unwiped, and never part of the result.
+  const WipedJson wiped(c.transport.Json(u"POST", path, &credentials, false, kDefaultTimeoutMs));
+  const json& reply = wiped.get();
   const auto token = reply.is_object() ? reply.find("token") : reply.end();
   const auto user = reply.is_object() ? reply.find("user") : reply.end();
   if (token == reply.end() || !token->is_string() || user == reply.end() || !user->is_object()) {
     Throw(failures::kInvalidLoginResult);
   }
-  // The token leaves the reply: it is never part of the result.
-  SecretString secret(std::move(token->get_ref<std::string&>()));
+  SecretString secret(std::string_view{token->get_ref<const std::string&>()});
   if (!IsValidToken(secret.view())) Throw(failures::kInvalidLoginResult);
   c.session.StoreToken(std::move(secret), generation);
   return *user;
@@ -74,16 +77,16 @@ json UploadMatch(MethodContext& c, const json& args) {
   RawRequest request;
   request.verb = u"POST";
   request.path = "/matches";
-  request.body = upload.body;
+  request.body = upload.body.view();
   request.contentType = upload.contentType;
   request.extraHeaders = upload.extraHeaders;
   request.authenticated = true;
   request.timeoutMs = kLongTimeoutMs;
   request.cap = kJsonReplyCap;
   const HttpResponse response = c.transport.Raw(request);
-  json reply = json::parse(response.body.view(), nullptr, false);
-  if (reply.is_discarded()) Throw(failures::kInvalidResponse);
-  return reply;
+  std::optional<json> reply = ParseBoundedJson(response.body.view());
+  if (!reply) Throw(failures::kInvalidResponse);
+  return std::move(*reply);
 }
 json ListMatches(MethodContext& c, const json& args) {
   CheckArgumentCount(args, 0, 4);

@@ -273,7 +273,7 @@ ScreenshotUpload PrepareScreenshotUpload(const json& record) {
   if (!IsContentTypeOk(contentType)) Throw(failures::kImageTypeUnsupported);
 
   ScreenshotUpload upload;
-  upload.body = DecodeBase64(*record.find("data_base64"));
+  upload.body = SecretString(DecodeBase64(*record.find("data_base64")));
   const std::string orderId = HasMember(record, "order_id")
                                   ? CheckOptionalRecordId(*record.find("order_id"))
                                   : std::string();

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/secure_wipe.h"
+
 namespace vardeko {
 
 inline constexpr std::size_t kMaxBase64Length = 16777216;
@@ -23,7 +25,7 @@ std::string EncodeBase64(std::string_view bytes);
 // header lines (X-File-Name, then X-Order-Id when an order is named), each ending in
 // CR LF.
 struct ScreenshotUpload {
-  std::string body;
+  SecretString body;  // a request body: wiped when it goes
   std::string contentType;
   std::string extraHeaders;
 };

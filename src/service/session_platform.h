@@ -33,17 +33,24 @@ class SessionPlatform {
   virtual bool CreateDirectories(const std::filesystem::path& directory) = 0;
 
   // The whole file; nullopt when it cannot be opened or sized, is larger than
-  // `maxBytes`, or reads short. An empty file gives "".
+  // `maxBytes`, reads short, or is refused (on Linux: anything but a regular file of the
+  // user's own with mode 0600, never reached through a link at its name). An empty file
+  // gives "".
   virtual std::optional<std::string> ReadFile(const std::filesystem::path& path,
                                               std::size_t maxBytes) = 0;
 
   // Creates `temporary` exclusively, writes and flushes the bytes, closes it and moves
-  // it onto `target`, replacing it. On failure the temporary file is removed.
+  // it onto `target`, replacing it; the move is made durable too. On failure the
+  // temporary file is removed.
   virtual bool ReplaceFile(const std::filesystem::path& target,
                            const std::filesystem::path& temporary, std::string_view bytes) = 0;
 
-  // Errors, a missing file among them, are ignored.
-  virtual void DeleteFile(const std::filesystem::path& path) = 0;
+  // Whether the file is gone afterwards; a missing file counts as gone.
+  virtual bool DeleteFile(const std::filesystem::path& path) = 0;
+
+  // Truncates the file in place to nothing and flushes it: for a file that cannot be
+  // deleted but must not be read again. False when it cannot be opened for writing.
+  virtual bool EraseFile(const std::filesystem::path& path) = 0;
 
   virtual std::uint32_t ProcessId() = 0;
 };

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "base/scope_exit.h"
 #include "base/unique_resource.h"
 
 namespace vardeko {
@@ -35,21 +36,63 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::optional<std::string> ReadAll(const std::filesystem::path& path, std::size_t maxBytes) {
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// A regular file of the user's own with mode 0600, or nothing. O_NOFOLLOW refuses a link
+// at the name; O_NONBLOCK keeps a FIFO put in the file's place from blocking the open,
+// and the type check then refuses it.
+UniqueFd OpenPrivateFile(const std::filesystem::path& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return fd;
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+      (status.st_mode & 07777) != 0600) {
+    return UniqueFd();
+  }
+  return fd;
+}
+
+// The whole private file, at most `maxBytes`, read into a buffer that is wiped when it
+// goes (the key is read this way).
+std::optional<SecretString> ReadPrivateFile(const std::filesystem::path& path,
+                                            std::size_t maxBytes) {
+  const UniqueFd fd = OpenPrivateFile(path);
   if (!fd) return std::nullopt;
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-  if (static_cast<std::uint64_t>(status.st_size) > maxBytes) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(status.st_size), '\0');
+  if (::fstat(fd.get(), &status) != 0 || static_cast<std::uint64_t>(status.st_size) > maxBytes) {
+    return std::nullopt;
+  }
+  SecretString bytes(std::string(static_cast<std::size_t>(status.st_size), '\0'));
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+    const ssize_t got = ::read(fd.get(), bytes.str().data() + done, bytes.size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return std::nullopt;
     done += static_cast<std::size_t>(got);
   }
   return bytes;
+}
+
+// Creates `path` exclusively with mode 0600 (whatever the umask) and writes and flushes
+// the bytes; on failure nothing is left behind.
+bool WriteNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) {
+  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!fd) return false;
+  if (::fchmod(fd.get(), 0600) != 0 || !WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+    ::unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// A new or replaced name is durable only once its folder is synced.
+void SyncFolderOf(const std::filesystem::path& path) {
+  const UniqueFd folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder) ::fsync(folder.get());
+}
+
+std::optional<SecretString> UsableKey(const std::filesystem::path& keyFile) {
+  std::optional<SecretString> key = ReadPrivateFile(keyFile, kKeyBytes);
+  if (!key || key->size() != kKeyBytes) return std::nullopt;
+  return key;
 }
 
 }  // namespace
@@ -71,34 +114,27 @@ SodiumSessionPlatform::SodiumSessionPlatform(std::filesystem::path keyFile)
 
 std::optional<SecretString> SodiumSessionPlatform::Key() {
   if (!SodiumReady() || keyFile_.empty()) return std::nullopt;
-  if (std::optional<std::string> existing = ReadAll(keyFile_, kKeyBytes)) {
-    SecretString key(std::move(*existing));
-    if (key.size() == kKeyBytes) return key;
-    return std::nullopt;
-  }
-  // First use: write a new key to a private temporary file, then link it into place so
-  // that concurrent first uses agree on one key.
+  if (std::optional<SecretString> existing = UsableKey(keyFile_)) return existing;
+  // Missing or unusable: a new key goes to a private temporary file first, then takes
+  // the name. A link cannot replace a name, so concurrent first uses agree on one key.
   std::error_code ignored;
   std::filesystem::create_directories(keyFile_.parent_path(), ignored);
   SecretString key(std::string(kKeyBytes, '\0'));
   randombytes_buf(key.str().data(), kKeyBytes);
   std::filesystem::path temporary = keyFile_;
   temporary += ".tmp-" + std::to_string(::getpid());
-  {
-    const UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd) return std::nullopt;
-    if (!WriteAll(fd.get(), key.view()) || ::fsync(fd.get()) != 0) {
-      ::unlink(temporary.c_str());
-      return std::nullopt;
-    }
+  if (!WriteNewPrivateFile(temporary, key.view())) return std::nullopt;
+  const ScopeExit removeTemporary([&temporary] { ::unlink(temporary.c_str()); });
+  if (::link(temporary.c_str(), keyFile_.c_str()) == 0) {
+    SyncFolderOf(keyFile_);
+    return key;
   }
-  const bool linked = ::link(temporary.c_str(), keyFile_.c_str()) == 0;
-  ::unlink(temporary.c_str());
-  if (linked) return key;
-  // Someone else created it first: use theirs.
-  std::optional<std::string> theirs = ReadAll(keyFile_, kKeyBytes);
-  if (!theirs || theirs->size() != kKeyBytes) return std::nullopt;
-  return SecretString(std::move(*theirs));
+  // Someone else created it first: use theirs. What stands there unusable (a link, a
+  // FIFO, a file of another owner or mode, a damaged key) is replaced by ours.
+  if (std::optional<SecretString> theirs = UsableKey(keyFile_)) return theirs;
+  if (::rename(temporary.c_str(), keyFile_.c_str()) != 0) return std::nullopt;
+  SyncFolderOf(keyFile_);
+  return key;
 }
 
 std::optional<Sha256Digest> SodiumSessionPlatform::Sha256(std::string_view data) {
@@ -149,29 +185,30 @@ bool SodiumSessionPlatform::CreateDirectories(const std::filesystem::path& direc
 
 std::optional<std::string> SodiumSessionPlatform::ReadFile(const std::filesystem::path& path,
                                                            std::size_t maxBytes) {
-  return ReadAll(path, maxBytes);
+  const std::optional<SecretString> bytes = ReadPrivateFile(path, maxBytes);
+  if (!bytes) return std::nullopt;
+  return std::string(bytes->view());
 }
 
 bool SodiumSessionPlatform::ReplaceFile(const std::filesystem::path& target,
                                         const std::filesystem::path& temporary,
                                         std::string_view bytes) {
-  {
-    const UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd) return false;
-    if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
-      ::unlink(temporary.c_str());
-      return false;
-    }
-  }
+  if (!WriteNewPrivateFile(temporary, bytes)) return false;
   if (::rename(temporary.c_str(), target.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
   }
+  SyncFolderOf(target);
   return true;
 }
 
-void SodiumSessionPlatform::DeleteFile(const std::filesystem::path& path) {
-  ::unlink(path.c_str());
+bool SodiumSessionPlatform::DeleteFile(const std::filesystem::path& path) {
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool SodiumSessionPlatform::EraseFile(const std::filesystem::path& path) {
+  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  return fd && ::fsync(fd.get()) == 0;
 }
 
 std::uint32_t SodiumSessionPlatform::ProcessId() { return static_cast<std::uint32_t>(::getpid()); }

@@ -8,8 +8,11 @@ namespace vardeko {
 
 // Linux: SHA-256 and XChaCha20-Poly1305 from libsodium, under a random key of the user's
 // kept in `keyFile` (mode 0600, created atomically on first use), with the entropy as
-// associated data; POSIX files. When the key cannot be created or read, protection
-// fails, so the session store stays memory-only.
+// associated data; POSIX files. The key and session files are opened without following
+// a link at their names and without blocking, and used only when they are regular files
+// of the user's own with mode 0600; a key file that is not (or is damaged) is replaced
+// as a missing one is. When the key cannot be created or read, protection fails, so the
+// session store stays memory-only.
 class SodiumSessionPlatform final : public SessionPlatform {
  public:
   explicit SodiumSessionPlatform(std::filesystem::path keyFile);
@@ -24,7 +27,8 @@ class SodiumSessionPlatform final : public SessionPlatform {
                                       std::size_t maxBytes) override;
   bool ReplaceFile(const std::filesystem::path& target, const std::filesystem::path& temporary,
                    std::string_view bytes) override;
-  void DeleteFile(const std::filesystem::path& path) override;
+  bool DeleteFile(const std::filesystem::path& path) override;
+  bool EraseFile(const std::filesystem::path& path) override;
   std::uint32_t ProcessId() override;
 
  private:

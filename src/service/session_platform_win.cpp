@@ -148,7 +148,19 @@ class Win32SessionPlatform final : public SessionPlatform {
     return true;
   }
 
-  void DeleteFile(const std::filesystem::path& path) override { ::DeleteFileW(path.c_str()); }
+  bool DeleteFile(const std::filesystem::path& path) override {
+    if (::DeleteFileW(path.c_str())) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+
+  bool EraseFile(const std::filesystem::path& path) override {
+    // Shared with whoever holds it open, which is what usually stops the deletion.
+    const UniqueFileHandle file(CreateFileW(
+        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+  }
 
   std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
 };

@@ -52,7 +52,7 @@ SessionStore::SessionStore(SessionPlatform& platform, std::string_view baseUrl,
     sessionVersion_ = 1;
     return;
   }
-  platform_.DeleteFile(sessionFile_);
+  RemoveSessionFile();
 }
 
 SessionSnapshot SessionStore::TakeSnapshot() {
@@ -85,7 +85,7 @@ void SessionStore::StoreToken(SecretString token, std::uint64_t generation) {
   if (!blob || !WriteSessionFile(blob->view())) {
     // From here on the token lives in memory only, for the rest of the process.
     persistent_.exchange(false);
-    platform_.DeleteFile(sessionFile_);
+    RemoveSessionFile();
   }
 }
 
@@ -94,7 +94,14 @@ void SessionStore::ClearIfCurrent(const SessionSnapshot& snapshot) {
   if (sessionVersion_ != snapshot.version || token_.view() != snapshot.token.view()) return;
   token_.Wipe();
   ++sessionVersion_;
-  platform_.DeleteFile(sessionFile_);
+  RemoveSessionFile();
+}
+
+void SessionStore::RemoveSessionFile() {
+  // A file that cannot be deleted (on Windows, one held open elsewhere without delete
+  // sharing) is emptied instead: an empty session file is never loaded, so a logout
+  // stays a logout across a restart.
+  if (!platform_.DeleteFile(sessionFile_)) platform_.EraseFile(sessionFile_);
 }
 
 bool SessionStore::WriteSessionFile(std::string_view blob) {

@@ -51,6 +51,8 @@ class SessionStore {
 
  private:
   bool WriteSessionFile(std::string_view blob);
+  // Deletes the session file, or empties it when it cannot be deleted.
+  void RemoveSessionFile();
 
   SessionPlatform& platform_;
   std::filesystem::path sessionFile_;

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "base/api_failure.h"
+#include "base/bounded_json.h"
 #include "base/utf.h"
 
 namespace vardeko {
@@ -24,6 +25,18 @@ void CheckTextBytes(std::string_view text) {
   }
 }
 
+// The text check without its copy: a member's text (a password among them) is looked
+// at where it lies.
+const std::string& CheckedText(const json& value, std::size_t limit) {
+  if (!value.is_string()) Throw(failures::kInvalidInput);
+  const std::string& text = value.get_ref<const std::string&>();
+  CheckTextBytes(text);
+  const std::optional<std::size_t> units = utf::Utf16Length(text);
+  if (!units) Throw(failures::kInvalidEncoding);
+  if (*units > limit) Throw(failures::kTextTooLong);
+  return text;
+}
+
 }  // namespace
 
 const json& ArgumentAt(const json& args, std::size_t index) {
@@ -38,15 +51,7 @@ std::size_t CheckArgumentCount(const json& args, std::size_t minimum, std::size_
   return args.size();
 }
 
-std::string CheckText(const json& value, std::size_t limit) {
-  if (!value.is_string()) Throw(failures::kInvalidInput);
-  const std::string& text = value.get_ref<const std::string&>();
-  CheckTextBytes(text);
-  const std::optional<std::size_t> units = utf::Utf16Length(text);
-  if (!units) Throw(failures::kInvalidEncoding);
-  if (*units > limit) Throw(failures::kTextTooLong);
-  return text;
-}
+std::string CheckText(const json& value, std::size_t limit) { return CheckedText(value, limit); }
 
 std::int64_t CheckCount(const json& value, std::int64_t minimum, std::int64_t maximum) {
   if (value.is_number_unsigned()) {
@@ -84,8 +89,8 @@ std::string CheckOptionalRecordId(const json& value) {
 
 void CheckObject(const json& value) {
   if (!value.is_object()) Throw(failures::kInvalidInput);
-  // Measured, not kept: the record is sent as the page gave it.
-  if (value.dump().size() > kMaxObjectBytes) Throw(failures::kInvalidInput);
+  // Measured without serialising (which would recurse), and only up to the limit.
+  if (CompactLength(value, kMaxObjectBytes) > kMaxObjectBytes) Throw(failures::kInvalidInput);
 }
 
 bool HasMember(const json& record, std::string_view name) {
@@ -106,14 +111,14 @@ const json* MemberToCheck(const json& record, std::string_view name, Presence pr
 void CheckTextMember(const json& record, std::string_view name, std::size_t limit,
                      Presence presence, Nullability nullability) {
   if (const json* value = MemberToCheck(record, name, presence, nullability))
-    CheckText(*value, limit);
+    CheckedText(*value, limit);
 }
 
 void CheckChoice(const json& record, std::string_view name,
                  std::initializer_list<std::string_view> allowed, Presence presence) {
   const json* value = MemberToCheck(record, name, presence);
   if (value == nullptr) return;
-  const std::string choice = CheckText(*value, kMaxChoiceLength);
+  const std::string& choice = CheckedText(*value, kMaxChoiceLength);
   for (const std::string_view candidate : allowed) {
     if (choice == candidate) return;
   }

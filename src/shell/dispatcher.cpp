@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/api_failure.h"
+#include "base/bounded_json.h"
 #include "base/dpi_scaling.h"
 #include "base/utf.h"
 #include "shell/envelope.h"
@@ -82,7 +83,7 @@ void TestWindowSize(Host& host, const json& args) {
   window.SetSize(host.window, ScaleForDpi(width, dpi), ScaleForDpi(height, dpi));
 }
 
-void StartServiceRequest(Host& host, std::string id, std::string method, json args) {
+void StartServiceRequest(Host& host, std::string id, std::string method, WipedJson args) {
   // Testing the old value and taking the slot are one atomic step.
   if (host.inFlight->fetch_add(1) >= kMaxInFlight) {
     host.inFlight->fetch_sub(1);
@@ -100,7 +101,7 @@ void StartServiceRequest(Host& host, std::string id, std::string method, json ar
 // The request envelope's members once they have passed their checks.
 struct Request {
   std::string method;
-  json args;
+  WipedJson args;
 };
 
 // Checks the parsed message. Returns nullopt for a message to be ignored; `id` is set as
@@ -134,19 +135,23 @@ void HandleWebMessage(Host& host, WebMessageReceivedArgs& args) noexcept {
     // The length is checked before the text is converted or parsed.
     if (!text || text->size() > kMaxMessageLength) return;
 
-    json message;
+    // The text and the parsed message may carry a password: both are wiped when they go.
+    WipedJson message;
     {
-      const std::string utf8 = WideToUtf8(*text);
-      message = json::parse(utf8);
+      const SecretString utf8(WideToUtf8(*text));
+      std::optional<json> parsed = ParseBoundedJson(utf8.view());
+      // Too deep or too many values counts as not JSON: nothing recurses over it later.
+      if (!parsed) return;
+      message = std::move(*parsed);
     }
-    std::optional<Request> request = CheckEnvelope(message, id);
+    std::optional<Request> request = CheckEnvelope(message.get(), id);
     if (!request) return;
     const std::string& method = request->method;
 
     if (method == "appInfo") {
       PostJsonToPage(host, SuccessReply(*id, AppInfo(host)));
     } else if (method == "windowControl") {
-      WindowControl(host, request->args);
+      WindowControl(host, request->args.get());
       PostJsonToPage(host, SuccessReply(*id, nullptr));
     } else if (method == "windowDrag") {
       // The reply goes first: the move loop holds the UI thread until the drag ends.
@@ -156,7 +161,7 @@ void HandleWebMessage(Host& host, WebMessageReceivedArgs& args) noexcept {
       PostCloseAttempt(host.window);
       PostJsonToPage(host, SuccessReply(*id, nullptr));
     } else if (host.debugEnabled && method == "test:window-size") {
-      TestWindowSize(host, request->args);
+      TestWindowSize(host, request->args.get());
       PostJsonToPage(host, SuccessReply(*id, nullptr));
     } else {
       StartServiceRequest(host, *id, std::move(request->method), std::move(request->args));

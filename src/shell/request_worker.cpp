@@ -13,7 +13,7 @@ namespace {
 std::optional<nlohmann::json> BuildReply(RequestJob& job) noexcept {
   try {
     try {
-      return SuccessReply(job.id, job.serviceClient->Call(job.method, job.args));
+      return SuccessReply(job.id, job.serviceClient->Call(job.method, job.args.get()));
     } catch (...) {
       return FailureReply(job.id, CurrentFailureAtWorker());
     }

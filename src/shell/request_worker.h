@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/bounded_json.h"
 #include "platform/page_channel.h"
 #include "service/service_client.h"
 #include "shell/host.h"
@@ -19,7 +20,7 @@ struct RequestJob {
   std::shared_ptr<InFlightCounter> inFlight;     // the slot taken by the dispatcher
   std::string id;
   std::string method;
-  nlohmann::json args;
+  WipedJson args;  // may hold a password: wiped with the job
 };
 
 // Runs the job on a new detached thread. Raises std::system_error when the thread

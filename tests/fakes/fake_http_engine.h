@@ -22,7 +22,9 @@ class FakeHttpEngine final : public HttpEngine {
     std::uint32_t status = 200;
     std::optional<std::u16string> contentType = u"application/json";
     std::string body;
-    std::uint32_t chunk = 32768;  // bytes announced per data-available
+    std::uint32_t chunk = 32768;                   // bytes announced per data-available
+    std::optional<std::uint64_t> announcedLength;  // Content-Length; the body's size if unset
+    std::uint32_t overstateReads = 0;              // added to each read's reported count
   };
   struct Seen {
     HttpTarget target;
@@ -134,7 +136,9 @@ class FakeHttpRequest final : public HttpRequest {
   std::optional<std::u16string> QueryContentType(std::size_t) override {
     return engine_.reply.contentType;
   }
-  std::optional<std::uint64_t> QueryContentLength() override { return engine_.reply.body.size(); }
+  std::optional<std::uint64_t> QueryContentLength() override {
+    return engine_.reply.announcedLength.value_or(engine_.reply.body.size());
+  }
   std::uint32_t QueryDataAvailable() override {
     const std::size_t left = engine_.reply.body.size() - offset_;
     engine_.Deliver(sink_, kNotifyDataAvailable,
@@ -146,7 +150,8 @@ class FakeHttpRequest final : public HttpRequest {
         {static_cast<std::size_t>(size), engine_.reply.body.size() - offset_, engine_.reply.chunk});
     std::memcpy(buffer, engine_.reply.body.data() + offset_, count);
     offset_ += count;
-    engine_.Deliver(sink_, kNotifyReadComplete, static_cast<std::uint32_t>(count));
+    engine_.Deliver(sink_, kNotifyReadComplete,
+                    static_cast<std::uint32_t>(count) + engine_.reply.overstateReads);
     return 0;
   }
 

@@ -39,17 +39,24 @@ class FaultySessionPlatform final : public SessionPlatform {
     if (failWrite) return false;
     return real_.ReplaceFile(target, temporary, bytes);
   }
-  void DeleteFile(const std::filesystem::path& path) override {
+  bool DeleteFile(const std::filesystem::path& path) override {
     ++deletes;
-    real_.DeleteFile(path);
+    if (failDelete) return false;
+    return real_.DeleteFile(path);
+  }
+  bool EraseFile(const std::filesystem::path& path) override {
+    ++erases;
+    return real_.EraseFile(path);
   }
   std::uint32_t ProcessId() override { return real_.ProcessId(); }
 
   bool failHash = false;
   bool failProtect = false;
   bool failWrite = false;
+  bool failDelete = false;  // as a file held open elsewhere on Windows
   std::vector<std::string> temporaries;
   int deletes = 0;
+  int erases = 0;
 
  private:
   SessionPlatform& real_;

@@ -52,6 +52,36 @@ TEST_F(CurlEngineTest, HeadersAndBodyArriveAsSent) {
   }
 }
 
+// Where libcurl by itself would differ from WinHTTP.
+TEST_F(CurlEngineTest, RepliesAreReadAsWinHttpReadsThem) {
+  RawRequest request;
+  request.verb = u"GET";
+  request.path = "/two-content-types";
+  EXPECT_EQ(transport.Raw(request).contentType, "image/webp");  // the first
+  request.path = "/tabbed-content-type";
+  EXPECT_EQ(transport.Raw(request).contentType, "image/png");  // blanks and tabs trimmed
+  // A switch of protocols ends the exchange at once as a failed status; waiting for
+  // the rest would end in TIMEOUT at the deadline.
+  request.path = "/switching";
+  request.timeoutMs = 60000;
+  EXPECT_EQ(FailureOf([&] { transport.Raw(request); }), Text(failures::kApiError));
+}
+
+TEST_F(CurlEngineTest, HeaderWithAnEmptyValueIsSent) {
+  RawRequest request;
+  request.verb = u"POST";
+  request.path = "/echo";
+  request.body = "PNG";
+  request.contentType = "image/png";
+  request.extraHeaders = "X-File-Name: \r\nX-Order-Id: 1\r\n";
+  const json echo = json::parse(transport.Raw(request).body.view());
+  json sent = json::object();
+  for (const auto& header : echo["headers"]) sent[header[0].get<std::string>()] = header[1];
+  EXPECT_EQ(sent["X-File-Name"], "");
+  EXPECT_EQ(sent["X-Order-Id"], "1");
+  EXPECT_EQ(sent["Content-Type"], "image/png");
+}
+
 TEST_F(CurlEngineTest, RedirectIsNotFollowed) {
   EXPECT_EQ(FailureOf([&] { transport.Json(u"GET", "/redirect", nullptr, false, 15000); }),
             Text(failures::kRedirect));

@@ -7,6 +7,7 @@ VARDEKO_BRIDGE_LAUNCHER); the service is started by the tests themselves.
 import base64
 import json
 import os
+import re
 import shlex
 import subprocess
 import sys
@@ -56,6 +57,31 @@ def post(id_, method, *args, source=None):
 
 
 WAIT = {"wait": True}
+BOSS = {"display_name": "老板", "game_id": "g", "game_name": "n", "notes": ""}
+
+
+def json_depth_bound():
+    """The nesting bound, as the program names it."""
+    with open(os.path.join(HERE, "..", "..", "src", "base", "bounded_json.h")) as header:
+        return int(re.search(r"kMaxJsonDepth = (\d+);", header.read()).group(1))
+
+
+def nested(depth):
+    """Arrays nested `depth` deep, as JSON text (too deep for json.dumps)."""
+    return "[" * depth + "]" * depth
+
+
+def post_text(id_, method, member=None, record_member=None, *args):
+    """A post line whose message text carries raw JSON: `member` as a member "x" of the
+    message, `record_member` as a member "extra" of a boss record given as the argument."""
+    message = {"id": id_, "method": method, "args": list(args)}
+    if record_member is not None:
+        message["args"] = [dict(BOSS, extra="@EXTRA@")]
+    if member is not None:
+        message["x"] = "@X@"
+    text = json.dumps(message, ensure_ascii=False, separators=(",", ":"))
+    text = text.replace('"@EXTRA@"', record_member or "").replace('"@X@"', member or "")
+    return {"post": text}
 
 
 class BridgeHostTest(unittest.TestCase):
@@ -305,6 +331,89 @@ class BridgeHostTest(unittest.TestCase):
                                   "not json", {"other": 1}, post("b", "appInfo")])
         self.assertEqual(list(self.replies(output)), ["b"])
         self.assertEqual(self.stderr.count("\n"), 2)
+
+    def test_nesting_at_the_bound_passes_and_one_level_more_is_refused(self):
+        depth = json_depth_bound()
+        error = '{"error":{"code":"LOCKED","message":"已锁定"},"x":'
+        self.service.script(
+            {"method": "POST", "path": "/api/bosses", "status": 201, "body": "{}"},
+            {"method": "GET", "path": "/api/health", "status": 200, "body": nested(depth)},
+            {"method": "GET", "path": "/api/me", "status": 200, "body": nested(depth + 1)},
+            {"method": "GET", "path": "/api/order-templates", "status": 409,
+             "body": error + nested(depth - 1) + "}"},
+            {"method": "GET", "path": "/api/bosses?q=", "status": 409,
+             "body": error + nested(depth) + "}"})
+        output = self.run_bridge([
+            self.log_in(), WAIT,
+            # A page message: the message object is one level, its member the rest.
+            post_text("message-at", "appInfo", member=nested(depth - 1)),
+            post_text("message-past", "appInfo", member=nested(depth)),
+            # A page record: message, args and record are three levels.
+            post_text("record-at", "createBoss", record_member=nested(depth - 3)), WAIT,
+            post_text("record-past", "createBoss", record_member=nested(depth - 2)), WAIT,
+            post("reply-at", "health"), WAIT, post("reply-past", "me"), WAIT,
+            post("error-at", "listOrderTemplates"), WAIT, post("error-past", "listBosses"), WAIT])
+        replies = self.replies(output)
+        self.assertTrue(replies["message-at"]["ok"])
+        self.assertNotIn("message-past", replies)
+        self.assertEqual(replies["record-at"], {"data": {}, "id": "record-at", "ok": True})
+        self.assertNotIn("record-past", replies)
+        sent = [seen for seen in self.service.requests() if seen["path"] == "/api/bosses"]
+        self.assertEqual(len(sent), 1)
+        # Sent as given, members in byte order, the deep member included.
+        expected = json.dumps(dict(BOSS, extra="@EXTRA@"), ensure_ascii=False, sort_keys=True,
+                              separators=(",", ":")).replace('"@EXTRA@"', nested(depth - 3))
+        self.assertEqual(base64.b64decode(sent[0]["body_base64"]).decode(), expected)
+        self.assertEqual(json.dumps(replies["reply-at"]["data"], separators=(",", ":")), nested(depth))
+        self.assertEqual(replies["reply-past"]["error"],
+                         {"code": "INVALID_RESPONSE", "message": "服务返回的数据格式不正确。"})
+        self.assertEqual(replies["error-at"]["error"], {"code": "LOCKED", "message": "已锁定"})
+        self.assertEqual(replies["error-past"]["error"],
+                         {"code": "API_ERROR", "message": "服务请求失败，请稍后重试。"})
+
+    def test_crash_inputs_end_in_their_documented_failures(self):
+        # A record member nested 100000 deep, and a reply of 200000 nested arrays, once
+        # overflowed a worker's stack.
+        self.service.script({"method": "GET", "path": "/api/health", "status": 200,
+                             "body": nested(200000)})
+        output = self.run_bridge([
+            post_text("deep-record", "createBoss", record_member=nested(100000)), WAIT,
+            post("deep-reply", "health"), WAIT, post("alive", "appInfo")])
+        replies = self.replies(output)
+        self.assertNotIn("deep-record", replies)  # as a message that does not parse
+        self.assertEqual(replies["deep-reply"]["error"],
+                         {"code": "INVALID_RESPONSE", "message": "服务返回的数据格式不正确。"})
+        self.assertTrue(replies["alive"]["ok"])
+        self.assertEqual(self.exit_code, 0)
+        self.assertEqual([seen["path"] for seen in self.service.requests()], ["/api/health"])
+
+    def test_reply_headers_and_empty_header_values_as_both_engines_handle_them(self):
+        image = f"/api/matches/{A}/image"
+        self.service.script(
+            {"method": "GET", "path": image, "status": 200, "body": "IMG",
+             "header_lines": [["Content-Type", "image/webp"], ["Content-Type", "image/png"]]},
+            {"method": "POST", "path": "/api/matches", "status": 200, "body": "{}"},
+            {"method": "GET", "path": "/api/health", "status": 101,
+             "header_lines": [["Upgrade", "other"], ["Connection", "Upgrade"]], "hold_ms": 20000})
+        shot = {"name": "", "content_type": "image/png", "data_base64": "QUJD"}
+        output = self.run_bridge([self.log_in(), WAIT, post("first", "matchImage", A), WAIT,
+                                  post("empty", "uploadMatch", shot), WAIT])
+        replies = self.replies(output)
+        self.assertEqual(replies["first"]["data"]["content_type"], "image/webp")
+        self.assertTrue(replies["empty"]["ok"], replies["empty"])
+        upload = [seen for seen in self.service.requests() if seen["path"] == "/api/matches"]
+        self.assertIn(["X-File-Name", ""], upload[0]["headers"])
+        self.service.script({"method": "GET", "path": image, "status": 200, "body": "IMG",
+                             "header_lines": [["Content-Type", "\timage/png\t "]]})
+        replies = self.replies(self.run_bridge([self.log_in(), WAIT, post("tabbed", "matchImage", A),
+                                                WAIT, post("switched", "health"), WAIT]))
+        # A switch of protocols is a failed status at once; waiting for the rest of the
+        # reply would end in TIMEOUT at the deadline.
+        self.assertEqual(replies["switched"]["error"],
+                         {"code": "API_ERROR", "message": "服务请求失败，请稍后重试。"})
+        # Windows' WinHTTP trims the tabs; Wine's keeps them.
+        if not os.environ.get("VARDEKO_BRIDGE_LAUNCHER"):
+            self.assertEqual(replies["tabbed"]["data"]["content_type"], "image/png")
 
     def test_invalid_configuration_is_one_line_and_exit_1(self):
         env = dict(self.env, VARDEKO_API_URL="http://example.com/api")

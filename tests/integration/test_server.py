@@ -11,15 +11,22 @@ until killed or --lifetime seconds pass. Paths:
   /hang                never answers
   /empty               200 with an empty body
   /nocontent           204
+  /records/<n>         200, a JSON array of ledger-like records, at most n bytes long
+  /two-content-types   200 with Content-Type image/webp, then image/png
+  /tabbed-content-type 200 with Content-Type "\timage/png\t"
+  /switching           101 Switching Protocols, then the connection is held open
 Scripted answers, for the bridge host tests:
-  POST /__script       {"routes": [{"method", "path", "status", "headers", "body" or
-                       "body_base64", "delay_ms"}]}: later requests with that method and
-                       exact path (query included) get that answer
+  POST /__script       {"routes": [{"method", "path", "status", "headers", "header_lines",
+                       "body" or "body_base64", "delay_ms", "hold_ms"}]}: later requests
+                       with that method and exact path (query included) get that answer;
+                       "header_lines" may repeat a name, "hold_ms" keeps the connection
+                       open that long after the answer
   GET  /__requests     the requests recorded since the last call (method, path, header
                        lines, body_base64), oldest first
 """
 import argparse
 import base64
+import functools
 import json
 import sys
 import threading
@@ -31,6 +38,29 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 ROUTES = {}
 RECORDED = []
 LOCK = threading.Lock()
+
+
+@functools.lru_cache(maxsize=4)
+def records(limit):
+    """A JSON array of ledger-like records, as long as fits in `limit` bytes."""
+    out = [b"["]
+    size = 2
+    i = 0
+    while True:
+        record = json.dumps({"id": f"{i:08x}-89ab-cdef-0123-456789abcdef", "kind": "progress",
+                             "quantity": i % 97, "amount": i * 3, "note": "进度 " + "x" * (150 + i % 100),
+                             "occurred_at": "2024-05-01T10:00:00Z", "item_obtained": i % 2 == 0},
+                            ensure_ascii=False, separators=(",", ":")).encode()
+        if size + len(record) + 1 > limit:
+            break
+        if i:
+            out.append(b",")
+            size += 1
+        out.append(record)
+        size += len(record)
+        i += 1
+    out.append(b"]")
+    return b"".join(out)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -83,11 +113,18 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(status)
         for name, value in route.get("headers", {}).items():
             self.send_header(name, value)
-        if status != 204:
+        for name, value in route.get("header_lines", []):
+            self.send_header(name, value)
+        has_body = status != 204 and not 100 <= status < 200
+        if has_body:
             self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        if status != 204 and body:
+        if has_body and body:
             self.wfile.write(body)
+        if "hold_ms" in route:
+            self.wfile.flush()
+            time.sleep(route["hold_ms"] / 1000)
+            self.close_connection = True
 
     def _handle(self):
         body = self._body()
@@ -132,6 +169,25 @@ class Handler(BaseHTTPRequestHandler):
             self._send(200, b"")
         elif url.path == "/nocontent":
             self._send(204)
+        elif url.path.startswith("/records/"):
+            self._send(200, records(int(parts[2])))
+        elif url.path == "/two-content-types":
+            self.send_response(200)
+            self.send_header("Content-Type", "image/webp")
+            self.send_header("Content-Type", "image/png")
+            self.send_header("Content-Length", "3")
+            self.end_headers()
+            self.wfile.write(b"IMG")
+        elif url.path == "/tabbed-content-type":
+            self._send(200, b"IMG", "\timage/png\t")
+        elif url.path == "/switching":
+            self.send_response(101)
+            self.send_header("Upgrade", "other")
+            self.send_header("Connection", "Upgrade")
+            self.end_headers()
+            self.wfile.flush()
+            time.sleep(30)
+            self.close_connection = True
         else:
             self._send(404, b'{"error":{"code":"NOT_FOUND","message":"no such path"}}')
 

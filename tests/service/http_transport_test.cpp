@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/bounded_json.h"
 #include "fakes/expect_failure.h"
 #include "fakes/fake_http_engine.h"
 #include "fakes/temp_dir.h"
@@ -180,6 +181,63 @@ TEST_P(HttpTransportTest, DeadlineEndsAHangingBodyAndTheStateOutlivesTheCaller) 
   // sees any use of a freed exchange here.
   engine.FinishClosing();
   engine.JoinThreads();
+}
+
+TEST_P(HttpTransportTest, RepliesAndErrorBodiesNestedPastTheBoundAreUnreadable) {
+  LogIn("tok");
+  const auto nested = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  engine.reply.body = nested(kMaxJsonDepth);
+  EXPECT_EQ(Get("/health").dump(), nested(kMaxJsonDepth));
+  engine.reply.body = nested(kMaxJsonDepth + 1);
+  EXPECT_EQ(FailureOf([&] { Get("/health"); }), Text(failures::kInvalidResponse));
+  // The error object and a member nested to the bound: four levels are the body's own.
+  const std::string error = R"({"error":{"code":"LOCKED","message":"m"},"x":)";
+  engine.reply.status = 409;
+  engine.reply.body = error + nested(kMaxJsonDepth - 1) + "}";
+  EXPECT_EQ(FailureOf([&] { Get("/orders"); }), "LOCKED m");
+  engine.reply.body = error + nested(kMaxJsonDepth) + "}";
+  EXPECT_EQ(FailureOf([&] { Get("/orders"); }), Text(failures::kApiError));
+}
+
+TEST_P(HttpTransportTest, AnnouncedLengthReservesLittleAndGrowthStopsAtTheCap) {
+  LogIn("tok");
+  RawRequest request;
+  request.verb = u"GET";
+  request.path = "/matches/x/image";
+  request.cap = 70000;
+  engine.reply.body = "{}";
+  engine.reply.announcedLength = kJsonReplyCap;
+  EXPECT_LE(transport.Raw(request).body.str().capacity(), kReplyReserveBytes);
+  // Announced as nothing, then the whole cap arrives in small reads.
+  engine.reply.body = std::string(70000, 'i');
+  engine.reply.announcedLength = 0;
+  engine.reply.chunk = 1000;
+  const HttpResponse response = transport.Raw(request);
+  EXPECT_EQ(response.body.view(), engine.reply.body);
+  EXPECT_LE(response.body.str().capacity(), 70000u);
+}
+
+TEST_P(HttpTransportTest, EngineReportsAreNotTrustedBeyondReason) {
+  LogIn("tok");
+  // A request error carrying no number is an error now, not a wait until the deadline
+  // (which would end in TIMEOUT).
+  engine.failOn = kNotifyHeadersAvailable;
+  engine.failWith = 0;
+  EXPECT_EQ(FailureOf([&] { transport.Json(u"GET", "/me", nullptr, true, 600000); }),
+            Text(failures::kNetworkError));
+  // Reads reported larger than the buffer count only the buffer: AddressSanitizer sees
+  // any read past it.
+  engine.failOn = 0;
+  engine.reply.body = std::string(70000, 'r');
+  engine.reply.overstateReads = 100000;
+  RawRequest request;
+  request.verb = u"GET";
+  request.path = "/matches/x/image";
+  const HttpResponse response = transport.Raw(request);
+  EXPECT_EQ(response.body.size(), 3u * kReadChunkBytes);
+  EXPECT_EQ(response.body.view().substr(0, 70000), engine.reply.body);
 }
 
 INSTANTIATE_TEST_SUITE_P(Delivery, HttpTransportTest, ::testing::Values(false, true),

@@ -100,7 +100,7 @@ json Screenshot() {
 
 TEST(ScreenshotRecordTest, PreparesBodyTypeAndHeaderLines) {
   ScreenshotUpload upload = PrepareScreenshotUpload(Screenshot());
-  EXPECT_EQ(upload.body, "ABC");
+  EXPECT_EQ(upload.body.view(), "ABC");
   EXPECT_EQ(upload.contentType, "image/png");
   EXPECT_EQ(upload.extraHeaders, "X-File-Name: %E6%88%AA%E5%9B%BE%201.png\r\n");
 

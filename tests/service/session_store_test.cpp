@@ -1,12 +1,16 @@
 #include "service/session_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "fakes/expect_failure.h"
+#include "fakes/fake_http_engine.h"
 #include "fakes/faulty_session_platform.h"
 #include "fakes/temp_dir.h"
+#include "service/api_bridge.h"
 #include "service/service_address.h"
 #include "service/session_platform_posix.h"
 
@@ -95,6 +99,8 @@ TEST_F(SessionStoreTest, FileSizeRulesOnReading) {
   }
   for (const std::size_t size : {std::size_t{0}, std::size_t{65537}}) {
     std::ofstream(file, std::ios::binary) << std::string(size, 'x');
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);  // as ours are
     SessionStore store(platform, url, data.path());
     EXPECT_TRUE(store.TakeSnapshot().token.empty());
     EXPECT_TRUE(std::filesystem::exists(file)) << size;  // left in place
@@ -197,6 +203,127 @@ TEST_F(SessionStoreTest, UnavailableProtectionOrFolderMeansMemoryOnly) {
   platform.failHash = true;
   EXPECT_EQ(FailureOf([&] { SessionStore(platform, url, data.path()); }),
             Text(failures::kSessionStoreInit));
+}
+
+// What may stand in the place of a key or session file that is not a private regular
+// file of the user's: a FIFO (which would block an ordinary open), a link to a private
+// file, a file readable by others, a file of another owner (only root can make one).
+enum class Impostor { kFifo, kLink, kOpenMode, kOtherOwner };
+
+std::vector<Impostor> Impostors() {
+  std::vector<Impostor> impostors{Impostor::kFifo, Impostor::kLink, Impostor::kOpenMode};
+  if (::geteuid() == 0) impostors.push_back(Impostor::kOtherOwner);
+  return impostors;
+}
+
+// Puts the impostor at `path`; a link points at a private copy of `bytes`.
+void PlaceImpostor(Impostor impostor, const std::filesystem::path& path, const std::string& bytes) {
+  std::filesystem::remove(path);
+  const std::filesystem::path elsewhere = path.string() + ".elsewhere";
+  switch (impostor) {
+    case Impostor::kFifo:
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+      return;
+    case Impostor::kLink:
+      std::filesystem::remove(elsewhere);
+      std::ofstream(elsewhere, std::ios::binary) << bytes;
+      std::filesystem::permissions(
+          elsewhere, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+      std::filesystem::create_symlink(elsewhere, path);
+      return;
+    case Impostor::kOpenMode:
+      std::ofstream(path, std::ios::binary) << bytes;
+      ::chmod(path.c_str(), 0644);
+      return;
+    case Impostor::kOtherOwner:
+      std::ofstream(path, std::ios::binary) << bytes;
+      ::chmod(path.c_str(), 0600);
+      ASSERT_EQ(::chown(path.c_str(), 4242, 4242), 0);
+      return;
+  }
+}
+
+std::filesystem::file_type TypeOf(const std::filesystem::path& path) {
+  return std::filesystem::symlink_status(path).type();
+}
+
+TEST_F(SessionStoreTest, KeyFileThatIsNotAPrivateRegularFileIsReplacedAsAMissingOne) {
+  const std::filesystem::path keyFile = home.path() / "key";
+  for (const Impostor impostor : Impostors()) {
+    PlaceImpostor(impostor, keyFile, std::string(32, 'k'));
+    {
+      // Opening must neither block on a FIFO nor take a key not the user's own.
+      SessionStore store(platform, url, data.path());
+      EXPECT_TRUE(store.IsPersistent());
+      store.StoreToken(SecretString(std::string("tok")), store.AdvanceAuthGeneration());
+    }
+    struct stat status {};
+    ASSERT_EQ(::lstat(keyFile.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode)) << static_cast<int>(impostor);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(status.st_uid, ::geteuid());
+    // The new key is the one in use: the session written with it loads.
+    SessionStore restarted(platform, url, data.path());
+    EXPECT_EQ(restarted.TakeSnapshot().token.str(), "tok") << static_cast<int>(impostor);
+  }
+  // What a link pointed at is left alone.
+  EXPECT_EQ(FileBytes(keyFile.string() + ".elsewhere"), std::string(32, 'k'));
+}
+
+TEST_F(SessionStoreTest, SessionFileThatIsNotAPrivateRegularFileIsNotReadNorTouched) {
+  std::filesystem::path file;
+  {
+    SessionStore store(platform, url, data.path());
+    store.StoreToken(SecretString(std::string("tok")), store.AdvanceAuthGeneration());
+    file = store.SessionFile();
+  }
+  const std::string blob = FileBytes(file);
+  for (const Impostor impostor : Impostors()) {
+    // The same blob, which loads from a private file, is refused from each impostor.
+    PlaceImpostor(impostor, file, blob);
+    const std::filesystem::file_type type = TypeOf(file);
+    SessionStore store(platform, url, data.path());
+    EXPECT_TRUE(store.TakeSnapshot().token.empty()) << static_cast<int>(impostor);
+    EXPECT_EQ(TypeOf(file), type);  // unreadable: left in place
+  }
+  std::filesystem::remove(file);
+  std::ofstream(file, std::ios::binary) << blob;
+  std::filesystem::permissions(
+      file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  SessionStore store(platform, url, data.path());
+  EXPECT_EQ(store.TakeSnapshot().token.str(), "tok");
+}
+
+TEST_F(SessionStoreTest, LogoutThatCannotDeleteTheFileStaysALogoutAfterARestart) {
+  FakeHttpEngine engine;
+  const std::string credentials = R"([{"email":"a@b.c","password":"p"}])";
+  std::filesystem::path file;
+  {
+    ApiBridge bridge(url, data.path(), platform, engine);
+    engine.reply.body = R"({"token":"tok-1","user":{"id":1}})";
+    bridge.Call("login", nlohmann::json::parse(credentials));
+    file = SessionStore(platform, url, data.path()).SessionFile();
+    ASSERT_FALSE(FileBytes(file).empty());
+    // As a file held open elsewhere on Windows: it cannot be deleted.
+    platform.failDelete = true;
+    engine.reply.status = 204;
+    EXPECT_EQ(bridge.Call("logout", nlohmann::json::array()), nlohmann::json());
+  }
+  EXPECT_EQ(platform.erases, 1);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  // The restart finds no session: nothing is sent for a call that needs one.
+  const int opened = engine.opened;
+  ApiBridge restarted(url, data.path(), platform, engine);
+  EXPECT_EQ(FailureOf([&] { restarted.Call("me", nlohmann::json::array()); }),
+            Text(failures::kUnauthorized));
+  EXPECT_EQ(engine.opened, opened);
+  // The next login writes the file again, and that session survives a restart.
+  platform.failDelete = false;
+  engine.reply.status = 200;
+  engine.reply.body = R"({"token":"tok-2","user":{"id":1}})";
+  restarted.Call("login", nlohmann::json::parse(credentials));
+  EXPECT_EQ(SessionStore(platform, url, data.path()).TakeSnapshot().token.str(), "tok-2");
 }
 
 }  // namespace

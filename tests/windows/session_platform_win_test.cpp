@@ -80,5 +80,25 @@ TEST_F(Win32SessionStoreTest, ReplacementLeavesNoTemporaryFiles) {
   EXPECT_FALSE(std::filesystem::exists(store.SessionFile()));
 }
 
+TEST_F(Win32SessionStoreTest, SessionFileHeldOpenElsewhereIsEmptiedAtLogoutAndNotLoadedAgain) {
+  const std::string url = ParseServiceAddress("https://api.example.com/api").baseUrl;
+  std::filesystem::path file;
+  {
+    SessionStore store(SystemSessionPlatform(), url, data_);
+    store.StoreToken(SecretString(std::string("tok-held")), store.AdvanceAuthGeneration());
+    file = store.SessionFile();
+    // Another program reads it without delete sharing (a backup, a virus scanner).
+    const HANDLE other = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    store.ClearIfCurrent(store.TakeSnapshot());  // the logout
+    EXPECT_TRUE(std::filesystem::exists(file));
+    CloseHandle(other);
+  }
+  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  SessionStore restarted(SystemSessionPlatform(), url, data_);
+  EXPECT_TRUE(restarted.TakeSnapshot().token.empty());
+}
+
 }  // namespace
 }  // namespace vardeko
