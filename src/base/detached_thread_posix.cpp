@@ -5,6 +5,8 @@
 
 namespace vardeko {
 
-void StartDetachedThread(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+void StartDetachedWork(std::unique_ptr<DetachedWork> work) {
+  std::thread([owned = std::move(work)] { owned->Run(); }).detach();
+}
 
 }  // namespace vardeko
