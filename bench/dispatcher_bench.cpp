@@ -7,6 +7,7 @@
 
 #include "allocation_meter.h"
 #include "base/utf.h"
+#include "fakes/fake_browser.h"
 #include "fakes/null_window_operations.h"
 #include "fakes/stub_browser_view.h"
 #include "platform/ui_event_queue_posix.h"
@@ -22,18 +23,6 @@ class NullService final : public ServiceClient {
   nlohmann::json Call(std::string_view, const nlohmann::json&) override { return nullptr; }
   std::string ApiUrl() const override { return "https://api.example.test/api"; }
   bool IsPersistent() const override { return true; }
-};
-
-class Message final : public WebMessageReceivedArgs {
- public:
-  Message(const std::u16string& source, const std::u16string& json)
-      : source_(source), json_(json) {}
-  std::optional<std::u16string_view> Source() override { return source_; }
-  std::optional<std::u16string_view> WebMessageAsJson() override { return json_; }
-
- private:
-  std::u16string_view source_;
-  std::u16string_view json_;
 };
 
 std::string ScreenshotMessage() {
@@ -68,7 +57,7 @@ void BM_HandleWebMessage_AppInfo(benchmark::State& state) {
   Bench bench;
   const std::u16string json = Utf8ToWide(R"({"id":"a","method":"appInfo","args":[]})");
   for (auto _ : state) {
-    Message message(bench.host.startUrl, json);
+    testing::WebMessageView message(bench.host.startUrl, json);
     HandleWebMessage(bench.host, message);
   }
 }
@@ -80,7 +69,7 @@ void BM_HandleWebMessage_Screenshot16MiB(benchmark::State& state) {
   std::size_t peak = 0;
   for (auto _ : state) {
     AllocationMeter::ResetPeak();
-    Message message(bench.host.startUrl, json);
+    testing::WebMessageView message(bench.host.startUrl, json);
     HandleWebMessage(bench.host, message);
     state.PauseTiming();
     peak = std::max(peak, AllocationMeter::PeakSinceReset());

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/utf.h"
+#include "fakes/fake_browser.h"
 #include "fakes/fake_http_engine.h"
 #include "fakes/memory_session_platform.h"
 #include "fakes/null_window_operations.h"
@@ -40,17 +41,6 @@ class CountingClient final : public ServiceClient {
 
  private:
   std::shared_ptr<ServiceClient> real_;
-};
-
-class Message final : public WebMessageReceivedArgs {
- public:
-  Message(std::u16string_view source, std::u16string_view text) : source_(source), json_(text) {}
-  std::optional<std::u16string_view> Source() override { return source_; }
-  std::optional<std::u16string_view> WebMessageAsJson() override { return json_; }
-
- private:
-  std::u16string_view source_;
-  std::u16string_view json_;
 };
 
 // Every text reaching the page must be one JSON value.
@@ -95,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(text.data(), data, text.size() * 2);
   }
   const int callsBefore = h.client->calls.load();
-  Message message(h.host.startUrl, text);
+  testing::WebMessageView message(h.host.startUrl, text);
   HandleWebMessage(h.host, message);
   // The worker leaves its slot only after its call, so either the slot is still taken or
   // the call has been counted: then exactly one reply is on its way.

@@ -30,4 +30,17 @@ class FakeWebMessage final : public WebMessageReceivedArgs {
   std::optional<std::u16string> json_;
 };
 
+// The same event over texts the caller keeps alive: no copy, for large messages.
+class WebMessageView final : public WebMessageReceivedArgs {
+ public:
+  WebMessageView(std::u16string_view source, std::u16string_view json)
+      : source_(source), json_(json) {}
+  std::optional<std::u16string_view> Source() override { return source_; }
+  std::optional<std::u16string_view> WebMessageAsJson() override { return json_; }
+
+ private:
+  std::u16string_view source_;
+  std::u16string_view json_;
+};
+
 }  // namespace vardeko::testing

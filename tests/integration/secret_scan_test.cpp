@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/utf.h"
+#include "fakes/fake_browser.h"
 #include "fakes/heap_watch.h"
 #include "fakes/null_window_operations.h"
 #include "fakes/stub_browser_view.h"
@@ -26,17 +27,6 @@ namespace vardeko::testing {
 namespace {
 
 using nlohmann::json;
-
-class Message final : public WebMessageReceivedArgs {
- public:
-  Message(std::u16string_view source, std::u16string_view text) : source_(source), json_(text) {}
-  std::optional<std::u16string_view> Source() override { return source_; }
-  std::optional<std::u16string_view> WebMessageAsJson() override { return json_; }
-
- private:
-  std::u16string_view source_;
-  std::u16string_view json_;
-};
 
 // The text the browser hands over for a message the page posts.
 std::u16string Page(const json& message) { return Utf8ToWide(message.dump()); }
@@ -64,7 +54,7 @@ class SecretScanTest : public ::testing::Test {
   // Posts one page message (the browser's text, made before the scan) and waits for its
   // reply from the worker.
   json Request(const std::u16string& text) {
-    Message posted(host.startUrl, text);
+    WebMessageView posted(host.startUrl, text);
     HandleWebMessage(host, posted);
     std::optional<UiEventQueue::Event> event = queue.Take(std::chrono::seconds(60));
     if (!event || event->message != WM_APP_POST_JSON) return "no reply";
