@@ -156,7 +156,7 @@ def check_value(member, rule, value):
     if kind == "text":
         if not isinstance(value, str):
             raise invalid(member, "需要填写文字。")
-        if len(value.encode("utf-16-le")) // 2 > rule[1]:
+        if len(value.encode("utf-16-le", "surrogatepass")) // 2 > rule[1]:
             raise invalid(member, "超过长度限制。")
         if rule[3] and not value.strip():
             raise invalid(member, "不能为空。")
