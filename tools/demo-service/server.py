@@ -77,20 +77,20 @@ LABELS = {
 
 
 def text(limit, nullable=False, nonempty=False):
-    return ("text", limit, nullable, nonempty)
+    return {"kind": "text", "limit": limit, "nullable": nullable, "nonempty": nonempty}
 
 
 def count(low, high, nullable=False):
-    return ("count", low, high, nullable)
+    return {"kind": "count", "low": low, "high": high, "nullable": nullable}
 
 
 def choice(*values):
-    return ("choice", values)
+    return {"kind": "choice", "values": values}
 
 
-BOOL = ("bool", False)
-NULLABLE_BOOL = ("bool", True)
-RECORD_ID = ("id",)
+BOOL = {"kind": "bool"}
+NULLABLE_BOOL = {"kind": "bool", "nullable": True}
+RECORD_ID = {"kind": "id"}
 
 # (member, required, rule); members not listed are ignored.
 CREDENTIALS = [("email", True, text(320, nonempty=True)), ("password", True, text(1024))]
@@ -147,26 +147,25 @@ def invalid(member, what):
 
 
 def check_value(member, rule, value):
-    kind = rule[0]
+    kind = rule["kind"]
     if value is None:
-        nullable = {"text": lambda: rule[2], "count": lambda: rule[3], "bool": lambda: rule[1]}
-        if kind in nullable and nullable[kind]():
+        if rule.get("nullable"):
             return
         raise invalid(member, "不能为空。")
     if kind == "text":
         if not isinstance(value, str):
             raise invalid(member, "需要填写文字。")
-        if len(value.encode("utf-16-le", "surrogatepass")) // 2 > rule[1]:
+        if len(value.encode("utf-16-le", "surrogatepass")) // 2 > rule["limit"]:
             raise invalid(member, "超过长度限制。")
-        if rule[3] and not value.strip():
+        if rule["nonempty"] and not value.strip():
             raise invalid(member, "不能为空。")
     elif kind == "count":
         if not isinstance(value, int) or isinstance(value, bool):
             raise invalid(member, "需要填写整数。")
-        if not rule[1] <= value <= rule[2]:
+        if not rule["low"] <= value <= rule["high"]:
             raise invalid(member, "超出允许范围。")
     elif kind == "choice":
-        if value not in rule[1]:
+        if value not in rule["values"]:
             raise invalid(member, "不是可选的值。")
     elif kind == "bool":
         if not isinstance(value, bool):
