@@ -235,7 +235,9 @@ export async function connectPage(page, bridge, { source } = {}) {
   let delivery = Promise.resolve();
   bridge.on('page', (message) => {
     delivery = delivery
-      .then(() => page.evaluate((data) => /** @type {any} */ (window).__vardekoDeliver(data), message))
+      // As JSON text, parsed in the page as the runtime does: Playwright's own argument
+      // passing gives up on values nested deeper than the program lets through.
+      .then(() => page.evaluate((text) => /** @type {any} */ (window).__vardekoDeliver(JSON.parse(text)), JSON.stringify(message)))
       .catch(() => {}); // the page is gone or navigating: the program drops such messages too
   });
 }

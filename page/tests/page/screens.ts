@@ -9,6 +9,10 @@ export function shown(page: Page): Locator {
 
 export async function goTo(page: Page, label: string): Promise<Locator> {
   await page.locator('#nav').getByRole('button', { name: label, exact: true }).click();
+  if (label === '概览') {
+    await page.waitForSelector('#content', { state: 'visible' });
+    return page.locator('#content');
+  }
   const screen = shown(page);
   await screen.getByRole('heading', { level: 1, name: label, exact: true }).waitFor();
   return screen;
