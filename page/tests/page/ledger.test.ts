@@ -223,3 +223,59 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
   expect(await view.violations()).toEqual([]);
   await view.close();
 });
+
+it('asks the close question exactly while a form on any screen holds input', { timeout: 90_000 }, async () => {
+  await demo.control('/__reset', {});
+  const view = await fixture.open({ apiUrl: demo.url('/api') });
+  const { page, bridge } = view;
+  await signIn(page, 'demo@vardeko.local', 'vardeko-demo');
+  const dialog = page.locator('#close-dialog');
+
+  const asks = async (name: string) => {
+    bridge.requestClose();
+    await dialog.waitFor({ state: 'visible' });
+    if (name) await view.screenshot(name);
+    await page.keyboard.press('Escape');
+    await dialog.waitFor({ state: 'hidden' });
+  };
+
+  const forms: [string, string | null, string][] = [
+    ['老板', '新建老板', '显示名称'],
+    ['订单', '新建订单', '标题'],
+    ['订单模板', '新建模板', '模板名称'],
+    ['账目', null, '备注'],
+    ['对局设置', null, '老板玩家名'],
+  ];
+  for (const [label, opener, field] of forms) {
+    const screen = await goTo(page, label);
+    if (opener) await screen.getByRole('button', { name: opener }).click();
+    const input = screen.getByLabel(field, { exact: true });
+    await expect.poll(() => input.isEditable()).toBe(true);
+    const before = await input.inputValue();
+    await input.fill(`${before}甲`);
+    await asks(label === '老板' ? 'close-question-form' : '');
+    // The input is still there after the question; taking it back leaves nothing unsaved.
+    expect(await input.inputValue()).toBe(`${before}甲`);
+    await input.fill(before);
+  }
+
+  // A match being edited counts too, and a saved form no longer does.
+  const matches = await goTo(page, '对局');
+  await matches.locator('table.list tbody tr button.link').first().click();
+  await matches.getByRole('button', { name: '编辑并确认' }).click();
+  await matches.getByLabel('备注', { exact: true }).fill('核对中');
+  await asks('');
+  await matches.getByRole('button', { name: '保存', exact: true }).click();
+  await matches.getByRole('heading', { name: '对局详情' }).waitFor();
+
+  // Typing into a search is not a form's input: nothing is asked and the window closes.
+  const catalog = await goTo(page, '物品目录');
+  await catalog.getByLabel('搜索物品', { exact: true }).fill('金条');
+  const bosses = await goTo(page, '老板');
+  await bosses.getByLabel('搜索老板', { exact: true }).fill('王');
+  bridge.requestClose();
+  expect(await bridge.exited).toBe(0);
+  expect(bridge.windowActions).toEqual(['close']);
+  expect(await dialog.isVisible().catch(() => false)).toBe(false);
+  await view.close();
+});
