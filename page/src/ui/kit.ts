@@ -41,7 +41,7 @@ export class RecordForm {
     private readonly fields: readonly FormField[],
     private readonly submitLabel: string,
     private readonly onSubmit: (record: JsonRecord) => Promise<void>,
-    extra: { before?: Node[]; after?: Node[]; className?: string } = {},
+    extra: { before?: Node[]; after?: Node[]; buttons?: HTMLElement[]; className?: string } = {},
   ) {
     this.message = h('p', { class: 'form-message', role: 'alert' });
     this.submit = h('button', { type: 'submit', class: 'primary' }, submitLabel);
@@ -64,7 +64,7 @@ export class RecordForm {
       grid,
       extra.after ?? [],
       this.message,
-      h('div', { class: 'form-buttons' }, this.submit),
+      h('div', { class: 'form-buttons' }, this.submit, extra.buttons ?? []),
     );
     this.element.addEventListener('submit', (event) => {
       event.preventDefault();

@@ -79,6 +79,7 @@ export function ledgerScreen({ client }: Context): Screen {
         reply = await client.addLedgerEntry(orderId, { ...record, idempotency_key: entryKey } as never);
       } catch (error) {
         if (UNCERTAIN.has(codeOf(error) ?? '')) {
+          load(); // the list shows whether the service booked it meanwhile
           throw new Error(`${messageOf(error)}再次提交时不会重复记账。`);
         }
         throw error;
@@ -88,14 +89,17 @@ export function ledgerScreen({ client }: Context): Screen {
       added.replaceChildren(h('h3', {}, '已添加'), recordView(reply, ledgerShownFields));
       load();
     },
-    { after: [] },
+    {
+      buttons: [
+        button('清空', () => {
+          entryKey = crypto.randomUUID();
+          form.fill({});
+        }),
+      ],
+    },
   );
   const added = h('div', { class: 'added' });
-  const discard = button('清空', () => {
-    entryKey = crypto.randomUUID();
-    form.fill({});
-  });
-  side.replaceChildren(h('h2', {}, '添加账目'), form.element, h('div', { class: 'row-buttons' }, discard), added);
+  side.replaceChildren(h('h2', {}, '添加账目'), form.element, added);
 
   const element = frame(
     '账目',
