@@ -98,6 +98,29 @@ export class TestService {
   }
 }
 
+/** The demo service (tools/demo-service/server.py), in memory, with its test control paths. */
+export class DemoService extends TestService {
+  static async start() {
+    const child = spawn('python3', [join(repoRoot, 'tools/demo-service/server.py'), '--port', '0'], {
+      stdio: ['ignore', 'pipe', 'ignore'],
+    });
+    const lines = createInterface({ input: /** @type {import('node:stream').Readable} */ (child.stdout) });
+    const [first] = await once(lines, 'line');
+    lines.close();
+    return new DemoService(child, Number(String(first).split(' ')[1]));
+  }
+
+  /** Scripts the next answer to a path: delay, status and body, drop (see its README). */
+  next(/** @type {object} */ script) {
+    return this.control('/__control', script);
+  }
+
+  /** Everything the demo holds: bosses, orders, templates, entries, matches, settings. */
+  data() {
+    return this.control('/__data');
+  }
+}
+
 /**
  * One vardeko-bridge process: posts go to its standard input, and its output is split into
  * messages for the page ("page" events) and window actions ("window" events).
@@ -212,7 +235,9 @@ export async function connectPage(page, bridge, { source } = {}) {
   let delivery = Promise.resolve();
   bridge.on('page', (message) => {
     delivery = delivery
-      .then(() => page.evaluate((data) => /** @type {any} */ (window).__vardekoDeliver(data), message))
+      // As JSON text, parsed in the page as the runtime does: Playwright's own argument
+      // passing gives up on values nested deeper than the program lets through.
+      .then(() => page.evaluate((text) => /** @type {any} */ (window).__vardekoDeliver(JSON.parse(text)), JSON.stringify(message)))
       .catch(() => {}); // the page is gone or navigating: the program drops such messages too
   });
 }

@@ -55,7 +55,12 @@ export interface Account {
   load(): Promise<void>;
 }
 
-export function setUpAccount(client: VardekoClient): Account {
+export interface SignInHooks {
+  signedIn(): void;
+  signedOut(): void;
+}
+
+export function setUpAccount(client: VardekoClient, hooks: SignInHooks): Account {
   const loading = element('account-loading');
   const signedOut = element('signed-out');
   const signedIn = element('signed-in');
@@ -92,6 +97,7 @@ export function setUpAccount(client: VardekoClient): Account {
     loading.hidden = true;
     signedIn.hidden = true;
     signedOut.hidden = false;
+    hooks.signedOut();
     login.message.textContent = message;
     register.message.textContent = '';
     const active = forms.find((parts) => !parts.form.hidden) ?? login;
@@ -120,6 +126,7 @@ export function setUpAccount(client: VardekoClient): Account {
     loading.hidden = true;
     signedOut.hidden = true;
     signedIn.hidden = false;
+    hooks.signedIn();
     logoutButton.focus();
   }
 

@@ -3,6 +3,7 @@ import { VardekoClient } from '../client/client';
 import { setUpAccount } from './account';
 import { element, messageOf } from './dom';
 import { setUpWindow } from './window';
+import { setUpWorkspace } from './workspace';
 
 const client = VardekoClient.fromWindow();
 const banner = element('banner');
@@ -12,8 +13,9 @@ function showBanner(text: string) {
   banner.hidden = false;
 }
 
-const account = setUpAccount(client);
-setUpWindow(client, account.hasUnsavedInput, showBanner);
+const workspace = setUpWorkspace(client);
+const account = setUpAccount(client, { signedIn: workspace.open, signedOut: workspace.close });
+setUpWindow(client, () => account.hasUnsavedInput() || workspace.hasUnsavedInput(), showBanner);
 
 async function loadAppInfo() {
   try {

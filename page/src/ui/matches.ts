@@ -1,0 +1,283 @@
+// 对局: matches filtered by order and confirmation, their stats, screenshots uploaded from a
+// file, a drop or the clipboard, recognition, editing and confirming, deleting.
+import { LONG_NATIVE_DEADLINE_MS, MAX_SCREENSHOT_BYTES, SCREENSHOT_TYPES } from '../client/client';
+import { Messages } from '../client/errors';
+import { readRecord, replyId, type JsonRecord } from '../client/replies';
+import { h, messageOf } from './dom';
+import { MATCH_OUTCOME_LABELS, matchFields } from './fields';
+import { LoadQueue, Pager, RecordForm, confirmAction, message, recordView } from './kit';
+import { ORDER_CAPTION } from './orders';
+import { button, fillOptions, frame, labelled, loadList, pane, type Context, type Screen } from './screen';
+
+const PAGE_SIZE = 20;
+
+const statsFields = [
+  { name: 'total', label: '对局总数' },
+  { name: 'confirmed', label: '已确认' },
+  { name: 'unconfirmed', label: '未确认' },
+  { name: 'success', label: MATCH_OUTCOME_LABELS.success },
+  { name: 'failed', label: MATCH_OUTCOME_LABELS.failed },
+  { name: 'unknown', label: MATCH_OUTCOME_LABELS.unknown },
+];
+
+/** The image files among a drop's or a paste's items. */
+function filesOf(data: DataTransfer | null): File[] {
+  if (!data) return [];
+  const files = [...data.files];
+  if (files.length > 0) return files;
+  return [...data.items].filter((item) => item.kind === 'file').flatMap((item) => item.getAsFile() ?? []);
+}
+
+export function matchesScreen({ client }: Context): Screen {
+  const orderFilter = h('select', {}, h('option', { value: '' }, '全部订单'));
+  const confirmedFilter = h(
+    'select',
+    {},
+    h('option', { value: '' }, '全部'),
+    h('option', { value: 'true' }, '已确认'),
+    h('option', { value: 'false' }, '未确认'),
+  );
+  const filterNote = message();
+  const list = h('div', { class: 'list-area' });
+  const stats = h('div', { class: 'stats' });
+  const side = h('div', { class: 'side-area' });
+  const queue = new LoadQueue();
+  const pager = new Pager(PAGE_SIZE, () => load());
+  let shownId: string | undefined;
+  let imageUrl: string | undefined;
+
+  const orderId = () => (orderFilter.value === '' ? undefined : orderFilter.value);
+  const confirmed = () => (confirmedFilter.value === '' ? undefined : confirmedFilter.value === 'true');
+
+  const load = () =>
+    queue.run(async () => {
+      const [{ items, paging }] = await Promise.all([
+        loadList(list, () => client.listMatches({ page: pager.page, pageSize: PAGE_SIZE, orderId: orderId(), confirmed: confirmed() }), {
+          fields: matchFields,
+          caption: ['player_name', 'file_name'],
+          columns: 4,
+          empty: '没有符合条件的对局。',
+          onOpen: (_item, id) => void open(id),
+        }),
+        loadStats(),
+      ]);
+      pager.update(items, paging);
+    });
+
+  async function loadStats() {
+    try {
+      stats.replaceChildren(h('h2', {}, '统计'), recordView(await client.matchStats(orderId()), statsFields));
+    } catch (error) {
+      stats.replaceChildren(h('h2', {}, '统计'), h('p', { class: 'form-message', role: 'alert' }, messageOf(error)));
+    }
+  }
+
+  for (const filter of [orderFilter, confirmedFilter]) {
+    filter.addEventListener('change', () => {
+      pager.page = 1;
+      load();
+    });
+  }
+
+  // Uploading: the type and size are checked before a byte of the file is read.
+  const uploadNote = message();
+  const uploadState = h('p', { class: 'note', 'aria-live': 'polite' });
+  const picker = h('input', { type: 'file', accept: SCREENSHOT_TYPES.join(','), class: 'visually-hidden', id: 'match-file' });
+  let uploading = 0;
+
+  async function upload(files: File[]) {
+    uploadNote.textContent = '';
+    if (files.length === 0) return;
+    for (const file of files) {
+      if (!(SCREENSHOT_TYPES as readonly string[]).includes(file.type)) {
+        uploadNote.textContent = Messages.imageType;
+        return;
+      }
+      if (file.size === 0 || file.size > MAX_SCREENSHOT_BYTES) {
+        uploadNote.textContent = Messages.imageSize;
+        return;
+      }
+    }
+    for (const file of files) {
+      uploading++;
+      uploadState.textContent = `正在上传 ${file.name || '截图'}…`;
+      try {
+        const reply = await client.uploadMatch(file, { name: file.name || '粘贴的截图.png', orderId: orderId() ?? null });
+        uploadState.textContent = `已上传 ${file.name || '截图'}。`;
+        const id = replyId(reply);
+        if (id) void open(id);
+      } catch (error) {
+        uploadState.textContent = '';
+        uploadNote.textContent = messageOf(error);
+      } finally {
+        uploading--;
+      }
+    }
+    load();
+  }
+
+  picker.addEventListener('change', () => {
+    const files = [...(picker.files ?? [])];
+    picker.value = '';
+    void upload(files);
+  });
+  const drop = h(
+    'div',
+    { class: 'drop-zone' },
+    h('label', { for: 'match-file', class: 'button-like', tabindex: 0 }, '选择截图上传'),
+    h('span', { class: 'note' }, '也可以把截图拖到这里，或截图后按 Ctrl+V 粘贴（PNG、JPEG、WebP，不超过 12 MB）。'),
+    picker,
+    uploadState,
+    uploadNote,
+  );
+  const pickerLabel = drop.querySelector('label')!;
+  pickerLabel.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter' || event.key === ' ') {
+      event.preventDefault();
+      picker.click();
+    }
+  });
+
+  let editForm: RecordForm | null = null;
+
+  async function open(id: string) {
+    shownId = id;
+    const note = message();
+    side.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
+    let reply: unknown;
+    try {
+      reply = await client.getMatch(id);
+    } catch (error) {
+      note.textContent = messageOf(error);
+      side.replaceChildren(note);
+      return;
+    }
+    if (shownId !== id) return;
+    showMatch(id, reply, note);
+  }
+
+  function showMatch(id: string, reply: unknown, note = message()) {
+    const reading = readRecord(reply);
+    const record = reading.kind === 'record' ? reading.record : {};
+    const image = h('div', { class: 'shot' }, h('p', { class: 'note' }, '正在读取截图…'));
+    const recognize = button('识别', () => void runRecognition(id, recognize, note));
+    const remove = button(
+      '删除对局',
+      async () => {
+        if (!(await confirmAction('删除对局', '确定要删除这个对局和它的截图吗？删除后无法恢复。', '删除'))) return;
+        remove.disabled = true;
+        try {
+          await client.deleteMatch(id);
+          side.replaceChildren(h('p', { class: 'note' }, '对局已删除。'));
+          shownId = undefined;
+          load();
+        } catch (error) {
+          note.textContent = messageOf(error);
+          remove.disabled = false;
+        }
+      },
+      'danger',
+    );
+    side.replaceChildren(
+      h('h2', {}, '对局详情'),
+      image,
+      recordView(reply, matchFields),
+      h('div', { class: 'row-buttons' }, recognize, button('编辑并确认', () => showEdit(id, record)), remove),
+      note,
+    );
+    void showImage(id, image);
+  }
+
+  async function showImage(id: string, target: HTMLElement) {
+    try {
+      const shot = await client.matchImage(id);
+      if (imageUrl) URL.revokeObjectURL(imageUrl);
+      imageUrl = shot.url;
+      if (shownId !== id) return;
+      target.replaceChildren(h('img', { src: shot.url, alt: '对局截图' }));
+    } catch (error) {
+      target.replaceChildren(h('p', { class: 'form-message', role: 'alert' }, messageOf(error)));
+    }
+  }
+
+  async function runRecognition(id: string, trigger: HTMLButtonElement, note: HTMLElement) {
+    trigger.disabled = true;
+    note.textContent = '';
+    const started = Date.now();
+    const limit = LONG_NATIVE_DEADLINE_MS / 1000;
+    const wait = h('p', { class: 'wait', role: 'status' });
+    const tick = () => (wait.textContent = `正在识别…已等待 ${Math.floor((Date.now() - started) / 1000)} 秒（最长 ${limit} 秒）`);
+    tick();
+    const timer = setInterval(tick, 1000);
+    trigger.after(wait);
+    try {
+      const reply = await client.recognizeMatch(id);
+      if (shownId === id) showMatch(id, reply);
+      load();
+    } catch (error) {
+      note.textContent = messageOf(error);
+      trigger.disabled = false;
+    } finally {
+      clearInterval(timer);
+      wait.remove();
+    }
+  }
+
+  function showEdit(id: string, record: JsonRecord) {
+    const form: RecordForm = new RecordForm(matchFields, '保存', async (changed) => {
+      const reply = await client.updateMatch(id, changed as never);
+      form.saved();
+      editForm = null;
+      load();
+      showMatch(id, reply);
+    });
+    editForm = form;
+    form.fill(record);
+    side.replaceChildren(
+      h('h2', {}, '编辑对局'),
+      form.element,
+      button('返回详情', () => {
+        editForm = null;
+        void open(id);
+      }),
+    );
+    form.focusFirst();
+  }
+
+  const element = frame(
+    '对局',
+    [labelled('订单', orderFilter), labelled('确认状态', confirmedFilter)],
+    pane('对局列表', drop, filterNote, list, pager.element),
+    pane('对局详情', stats, side),
+  );
+  side.replaceChildren(h('p', { class: 'note' }, '选择一个对局查看截图和详情。'));
+
+  element.addEventListener('dragover', (event) => {
+    event.preventDefault();
+    drop.classList.add('over');
+  });
+  element.addEventListener('dragleave', () => drop.classList.remove('over'));
+  element.addEventListener('drop', (event) => {
+    event.preventDefault();
+    drop.classList.remove('over');
+    void upload(filesOf(event.dataTransfer));
+  });
+
+  return {
+    element,
+    show: (params) => {
+      void fillOptions(orderFilter, () => client.listOrders(), '全部订单', ORDER_CAPTION, filterNote).then(() => {
+        if (params?.orderId !== undefined) orderFilter.value = params.orderId;
+        load();
+      });
+    },
+    hasUnsavedInput: () => (editForm?.dirty() ?? false) || uploading > 0,
+    // Pastes reach the screen only while it is shown (the workspace hands them over).
+    paste: (event: ClipboardEvent) => {
+      const files = filesOf(event.clipboardData);
+      if (files.length === 0) return;
+      event.preventDefault();
+      void upload(files);
+    },
+  };
+}

@@ -1,0 +1,95 @@
+// 订单模板: list, create, edit, delete after a confirmation.
+import { readRecord, type JsonRecord } from '../client/replies';
+import { h, messageOf } from './dom';
+import { templateFields, templateShownFields } from './fields';
+import { LoadQueue, RecordForm, confirmAction, message, recordView } from './kit';
+import { button, frame, loadList, pane, type Context, type Screen } from './screen';
+
+export function templatesScreen({ client }: Context): Screen {
+  const list = h('div', { class: 'list-area' });
+  const side = h('div', { class: 'side-area' });
+  const queue = new LoadQueue();
+
+  const load = () =>
+    queue.run(async () => {
+      await loadList(list, () => client.listOrderTemplates(), {
+        fields: templateShownFields,
+        caption: ['name', 'title'],
+        columns: 3,
+        empty: '还没有订单模板。',
+        onOpen: (item, id) => open(id, item),
+      });
+    });
+
+  const createForm = new RecordForm(templateFields, '创建模板', async (record) => {
+    const reply = await client.createOrderTemplate(record as never);
+    createForm.fill({});
+    load();
+    side.replaceChildren(h('h2', {}, '已创建模板'), recordView(reply, templateShownFields));
+  });
+  let editForm: RecordForm | null = null;
+
+  function showCreate() {
+    side.replaceChildren(h('h2', {}, '新建订单模板'), createForm.element);
+    createForm.focusFirst();
+  }
+
+  // There is no method to read one template: the list's record is what the service gave.
+  function open(id: string, item: JsonRecord) {
+    const note = message();
+    const remove = button(
+      '删除模板',
+      async () => {
+        const name = typeof item.name === 'string' ? `“${item.name}”` : '这个模板';
+        if (!(await confirmAction('删除订单模板', `确定要删除${name}吗？删除后无法恢复。`, '删除'))) return;
+        remove.disabled = true;
+        note.textContent = '';
+        try {
+          await client.deleteOrderTemplate(id);
+          side.replaceChildren(h('p', { class: 'note' }, '模板已删除。'));
+          load();
+        } catch (error) {
+          note.textContent = messageOf(error);
+          remove.disabled = false;
+        }
+      },
+      'danger',
+    );
+    side.replaceChildren(
+      h('h2', {}, '模板详情'),
+      recordView(item, templateShownFields),
+      h('div', { class: 'row-buttons' }, button('编辑', () => showEdit(id, item)), remove),
+      note,
+    );
+  }
+
+  function showEdit(id: string, item: JsonRecord) {
+    const form: RecordForm = new RecordForm(templateFields, '保存修改', async (changed) => {
+      const reply = await client.updateOrderTemplate(id, changed as never);
+      form.saved();
+      editForm = null;
+      load();
+      const reading = readRecord(reply);
+      open(id, reading.kind === 'record' ? reading.record : { ...item, ...changed });
+    });
+    editForm = form;
+    form.fill(item);
+    side.replaceChildren(
+      h('h2', {}, '编辑订单模板'),
+      form.element,
+      button('返回详情', () => {
+        editForm = null;
+        open(id, item);
+      }),
+    );
+    form.focusFirst();
+  }
+
+  const element = frame('订单模板', [button('新建模板', showCreate, 'primary')], pane('模板列表', list), pane('模板详情', side));
+  side.replaceChildren(h('p', { class: 'note' }, '选择一个模板查看详情，或新建模板。'));
+  return {
+    element,
+    show: () => load(),
+    hasUnsavedInput: () => createForm.dirty() || (editForm?.dirty() ?? false),
+  };
+}
