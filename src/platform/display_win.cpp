@@ -54,7 +54,8 @@ BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
 }  // namespace
 
 void SetPerMonitorDpiAwareness() noexcept {
-  if (const auto set = Resolve<SetAwarenessContextFunction>(User32(), "SetProcessDpiAwarenessContext")) {
+  if (const auto set =
+          Resolve<SetAwarenessContextFunction>(User32(), "SetProcessDpiAwarenessContext")) {
     set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     return;
   }
@@ -111,7 +112,8 @@ std::optional<Size> PrimaryMonitorSize() noexcept {
   if (GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info) == 0) {
     return std::nullopt;
   }
-  return Size{info.rcMonitor.right - info.rcMonitor.left, info.rcMonitor.bottom - info.rcMonitor.top};
+  return Size{info.rcMonitor.right - info.rcMonitor.left,
+              info.rcMonitor.bottom - info.rcMonitor.top};
 }
 
 unsigned AutoHideEdgesOf(const Bounds& monitor) noexcept {

@@ -101,7 +101,8 @@ void HandleEndSession(Host& host, bool ending) {
 
 void HandleStartMove(Host& host) {
   // Released before the posted message came: a click, not a drag.
-  if (host.windowOperations.IsPrimaryButtonDown()) host.windowOperations.StartSystemMove(host.window);
+  if (host.windowOperations.IsPrimaryButtonDown())
+    host.windowOperations.StartSystemMove(host.window);
 }
 
 void HandleSize(Host& host, bool minimized) {

@@ -83,16 +83,15 @@ MaximizedMinMax MaximizedMinMaxFor(Size primary, const Bounds& monitor, const Bo
   if (covers(shrunk)) return {x, y, shrunk, true};
   // Neither works (a work area smaller than the monitor in one direction only on a larger
   // monitor): a size that cannot grow and stays within the work area.
-  return {x, y,
-          Size{std::min(wanted.width, shrunk.width), std::min(wanted.height, shrunk.height)},
+  return {x, y, Size{std::min(wanted.width, shrunk.width), std::min(wanted.height, shrunk.height)},
           false};
 }
 
 Bounds DefaultWindowBounds(const MonitorArea& area) {
   const unsigned dpi = UsableDpi(area.dpi);
-  return PlaceFirstWindow(area.work,
-                          Size{ScaleForDpi(kWindowWidth, dpi), ScaleForDpi(kWindowHeight, dpi)},
-                          Size{ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)});
+  return PlaceFirstWindow(
+      area.work, Size{ScaleForDpi(kWindowWidth, dpi), ScaleForDpi(kWindowHeight, dpi)},
+      Size{ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)});
 }
 
 RememberedPlace RememberPlace(const Bounds& normal, const MonitorArea& area, bool maximized) {
@@ -116,7 +115,8 @@ StartPlace ChooseStartPlace(const std::optional<RememberedPlace>& remembered,
   const unsigned dpi = UsableDpi(found->dpi);
   const int left = found->monitor.left + ScaleForDpi(remembered->left, dpi);
   const int top = found->monitor.top + ScaleForDpi(remembered->top, dpi);
-  const int width = std::max(ScaleForDpi(remembered->width, dpi), ScaleForDpi(kMinWindowWidth, dpi));
+  const int width =
+      std::max(ScaleForDpi(remembered->width, dpi), ScaleForDpi(kMinWindowWidth, dpi));
   const int height =
       std::max(ScaleForDpi(remembered->height, dpi), ScaleForDpi(kMinWindowHeight, dpi));
   const Bounds bounds{left, top, left + width, top + height};
@@ -126,9 +126,9 @@ StartPlace ChooseStartPlace(const std::optional<RememberedPlace>& remembered,
 
 std::string FormatPlace(const RememberedPlace& place) {
   std::string text = std::string(kPlaceFileTag) + " " + kPlaceFileVersion;
-  for (const int value : {place.monitor.left, place.monitor.top, place.monitor.right,
-                          place.monitor.bottom, place.left, place.top, place.width, place.height,
-                          place.maximized ? 1 : 0}) {
+  for (const int value :
+       {place.monitor.left, place.monitor.top, place.monitor.right, place.monitor.bottom,
+        place.left, place.top, place.width, place.height, place.maximized ? 1 : 0}) {
     text += ' ';
     text += std::to_string(value);
   }
@@ -169,7 +169,8 @@ std::optional<RememberedPlace> ParsePlace(std::string_view text) {
 }
 
 std::optional<RememberedPlace> LoadPlace(const std::filesystem::path& dataDirectory) {
-  const std::optional<std::string> text = ReadStateFile(PlaceFile(dataDirectory), kMaxPlaceFileBytes);
+  const std::optional<std::string> text =
+      ReadStateFile(PlaceFile(dataDirectory), kMaxPlaceFileBytes);
   if (!text) return std::nullopt;
   return ParsePlace(*text);
 }
