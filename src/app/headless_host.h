@@ -58,6 +58,11 @@ class ConsoleWindow final : public WindowOperations {
   void Restore(WindowHandle) override;
   bool IsMaximized(WindowHandle) override { return maximized_; }
   void StartSystemMove(WindowHandle) override;
+  // A console has no pointer and no message loop to post to: the drag line comes at once.
+  void PostSystemMove(WindowHandle window) override { StartSystemMove(window); }
+  bool IsPrimaryButtonDown() override { return true; }
+  void BlockSessionEnd(WindowHandle, std::u16string_view) override {}
+  void AllowSessionEnd(WindowHandle) override {}
   unsigned Dpi(WindowHandle) override { return 96; }
   void SetSize(WindowHandle, int width, int height) override;
   bool IsMinimized(WindowHandle) override { return false; }

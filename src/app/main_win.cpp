@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "base/dpi_scaling.h"
 #include "base/scope_exit.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_win.h"
+#include "platform/display_win.h"
 #include "platform/webview2_win.h"
 #include "platform/window_handle_win.h"
 #include "platform/window_operations_win.h"
@@ -22,6 +22,7 @@
 #include "shell/host.h"
 #include "shell/launch_config.h"
 #include "shell/main_window.h"
+#include "shell/window_placement.h"
 
 namespace vardeko {
 namespace {
@@ -38,6 +39,16 @@ constexpr DWORD kDwmWindowCornerPreference = 33;
 constexpr DWORD kDwmCornerRound = 2;
 constexpr wchar_t kStartupFailureText[] = L"Vardeko 未能启动，请检查安装文件和后端地址后重试。";
 
+// What the window remembers for the next run: its last normal (restored) rectangle and
+// whether it was maximised, kept as it changes, since a minimised or maximised window
+// no longer shows them. One main window per process; UI thread only.
+struct WindowMemory {
+  std::filesystem::path dataDirectory;
+  std::optional<Bounds> normal;
+  bool maximized = false;
+};
+WindowMemory g_memory;
+
 Host* HostOf(HWND window) {
   return reinterpret_cast<Host*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
@@ -49,23 +60,56 @@ LRESULT HitTest(HWND window, WPARAM wParam, LPARAM lParam) {
   GetWindowRect(window, &rect);
   const std::optional<HitZone> zone =
       HitTestResizeBorder(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), ToBounds(rect),
-                          GetDpiForWindow(window), IsZoomed(window) != 0);
+                          WindowDpi(window), IsZoomed(window) != 0);
   return zone ? static_cast<LRESULT>(*zone) : DefWindowProcW(window, WM_NCHITTEST, wParam, lParam);
 }
 
 void ApplySizeLimits(HWND window, MINMAXINFO& info) {
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  const bool known =
-      GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) != 0;
-  const SizeLimits limits = ComputeSizeLimits(
-      GetDpiForWindow(window), known ? std::optional(ToBounds(monitor.rcMonitor)) : std::nullopt,
-      known ? std::optional(ToBounds(monitor.rcWork)) : std::nullopt);
+  const std::optional<MonitorArea> area =
+      MonitorAreaOf(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+  const SizeLimits limits =
+      area ? ComputeSizeLimits(WindowDpi(window), area->monitor, area->work, PrimaryMonitorSize(),
+                               AutoHideEdgesOf(area->monitor))
+           : ComputeSizeLimits(WindowDpi(window), std::nullopt, std::nullopt);
   info.ptMinTrackSize = POINT{limits.minTrack.width, limits.minTrack.height};
   if (limits.maximized) {
     info.ptMaxPosition = POINT{limits.maximized->x, limits.maximized->y};
     info.ptMaxSize = POINT{limits.maximized->size.width, limits.maximized->size.height};
   }
+}
+
+// The system grows a maximised size read against the primary monitor, so on a larger
+// monitor with a taskbar no MINMAXINFO value ends on the work area: the rectangle is
+// set here, on its way, for every position change of a maximised window (maximising,
+// snapping to the top, moving between monitors, a change of the work area).
+void KeepMaximizedOnTheWorkArea(HWND window, WINDOWPOS& position) {
+  if (IsZoomed(window) == 0 || (position.flags & SWP_NOSIZE) != 0) return;
+  const std::optional<MonitorArea> area =
+      MonitorAreaOf(MonitorFromPoint(POINT{position.x, position.y}, MONITOR_DEFAULTTONEAREST));
+  if (!area) return;
+  const Bounds target = MaximizedBounds(*area, AutoHideEdgesOf(area->monitor));
+  position.x = target.left;
+  position.y = target.top;
+  position.cx = target.right - target.left;
+  position.cy = target.bottom - target.top;
+  position.flags &= ~static_cast<UINT>(SWP_NOMOVE);
+}
+
+void RememberNormalRect(HWND window) {
+  if (IsZoomed(window) != 0 || IsIconic(window) != 0) return;
+  RECT rect{};
+  if (GetWindowRect(window, &rect) != 0) g_memory.normal = ToBounds(rect);
+}
+
+// At the window's end: the file for the next run. A failure keeps the old file.
+void SavePlaceForTheNextRun() {
+  if (!g_memory.normal || g_memory.dataDirectory.empty()) return;
+  const RECT normal{g_memory.normal->left, g_memory.normal->top, g_memory.normal->right,
+                    g_memory.normal->bottom};
+  const std::optional<MonitorArea> area =
+      MonitorAreaOf(MonitorFromRect(&normal, MONITOR_DEFAULTTONEAREST));
+  if (!area) return;
+  SavePlace(g_memory.dataDirectory, RememberPlace(*g_memory.normal, *area, g_memory.maximized));
 }
 
 LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -77,10 +121,19 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
     case WM_GETMINMAXINFO:
       ApplySizeLimits(window, *reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
+    case WM_WINDOWPOSCHANGING: {
+      const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
+      KeepMaximizedOnTheWorkArea(window, *reinterpret_cast<WINDOWPOS*>(lParam));
+      return result;
+    }
     case WM_SIZE:
+      if (wParam == SIZE_MAXIMIZED) g_memory.maximized = true;
+      if (wParam == SIZE_RESTORED) g_memory.maximized = false;
+      RememberNormalRect(window);
       HandleSize(host, wParam == SIZE_MINIMIZED);
       return 0;
     case WM_MOVE:
+      RememberNormalRect(window);
       HandleMove(host);
       return 0;
     case WM_ACTIVATE: {
@@ -99,7 +152,16 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
     case WM_CLOSE:
       HandleCloseAttempt(host);
       return 0;
+    case WM_QUERYENDSESSION:
+      return HandleQueryEndSession(host) ? TRUE : FALSE;
+    case WM_ENDSESSION:
+      HandleEndSession(host, wParam != FALSE);
+      return 0;
+    case kStartMoveMessage:
+      HandleStartMove(host);
+      return 0;
     case WM_DESTROY:
+      SavePlaceForTheNextRun();
       HandleDestroy(host);
       PostQuitMessage(0);
       return 0;
@@ -149,8 +211,8 @@ std::u16string_view NativeText(const std::filesystem::path& path) {
 
 // Takes the data directory's single-instance mutex into `mutex`; false when another
 // instance holds it. Without a mutex at all the program runs unguarded.
-bool TakeSingleInstance(LaunchPlatform& platform, UniqueHandle& mutex) {
-  const std::u16string key = SingleInstanceMutexName(NativeText(ResolveDataDirectory(platform)));
+bool TakeSingleInstance(const std::filesystem::path& dataDirectory, UniqueHandle& mutex) {
+  const std::u16string key = SingleInstanceMutexName(NativeText(dataDirectory));
   mutex.reset(CreateMutexW(nullptr, FALSE, AsWide(key)));
   return !(mutex && GetLastError() == ERROR_ALREADY_EXISTS);
 }
@@ -170,25 +232,23 @@ void RegisterMainWindowClass(HINSTANCE instance, UniqueBrush& background) {
   if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("WebView2 operation failed");
 }
 
-// The work area of the monitor under the pointer: where the user started the program.
-Bounds WorkAreaUnderPointer() {
+// The monitor under the pointer: where the user started the program.
+MonitorArea MonitorUnderPointer() {
   POINT pointer{};
   GetCursorPos(&pointer);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  if (GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY), &monitor) != 0) {
-    return ToBounds(monitor.rcWork);
+  if (const std::optional<MonitorArea> area =
+          MonitorAreaOf(MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY))) {
+    return *area;
   }
   RECT primary{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &primary, 0);
-  return ToBounds(primary);
+  return MonitorArea{ToBounds(primary), ToBounds(primary), SystemDpi()};
 }
 
-HWND CreateMainWindow(HINSTANCE instance, Host& host) {
-  const UINT dpi = GetDpiForSystem();
-  const Bounds placed = PlaceFirstWindow(
-      WorkAreaUnderPointer(), Size{ScaleForDpi(kWindowWidth, dpi), ScaleForDpi(kWindowHeight, dpi)},
-      Size{ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)});
+// The window is created on its monitor at that monitor's DPI: a per-monitor window gets
+// no DPI change at creation to correct a size made for another one.
+HWND CreateMainWindow(HINSTANCE instance, Host& host, const StartPlace& placement) {
+  const Bounds& placed = placement.bounds;
   const HWND window = CreateWindowExW(
       0, kWindowClass, kWindowTitle, kWindowStyle, placed.left, placed.top,
       placed.right - placed.left, placed.bottom - placed.top, nullptr, nullptr, instance, &host);
@@ -215,14 +275,22 @@ int Run(HINSTANCE instance, int showCommand) {
   HWND window = nullptr;
   try {
     LaunchPlatform& platform = SystemLaunchPlatform();
-    if (!TakeSingleInstance(platform, mutex)) {
+    const std::filesystem::path dataDirectory = ResolveDataDirectory(platform);
+    if (!TakeSingleInstance(dataDirectory, mutex)) {
       BringFirstInstanceToFront();
       return 0;
     }
     RegisterMainWindowClass(instance, background);
     host.emplace(windowOperations);
-    window = CreateMainWindow(instance, *host);
-    ShowWindow(window, showCommand);
+    const StartPlace placement =
+        ChooseStartPlace(LoadPlace(dataDirectory), PresentMonitors(), MonitorUnderPointer());
+    g_memory.dataDirectory = dataDirectory;
+    window = CreateMainWindow(instance, *host, placement);
+    // Maximised again where the user asked for a plain window; a start asked to be
+    // minimised, say, keeps that.
+    const bool plain =
+        showCommand == SW_SHOWNORMAL || showCommand == SW_SHOWDEFAULT || showCommand == SW_SHOW;
+    ShowWindow(window, placement.maximized && plain ? SW_SHOWMAXIMIZED : showCommand);
     UpdateWindow(window);  // the background colour shows before the browser exists
 
     runtime = CreateWebView2Runtime(ExecutableDirectory(platform) / L"WebView2Loader.dll");
@@ -243,7 +311,7 @@ int Run(HINSTANCE instance, int showCommand) {
 }  // namespace vardeko
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  vardeko::SetPerMonitorDpiAwareness();
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   const vardeko::ScopeExit uninitialize([] { CoUninitialize(); });
   return vardeko::Run(instance, showCommand);

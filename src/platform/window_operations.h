@@ -23,6 +23,19 @@ class WindowOperations {
   // the move ends.
   virtual void StartSystemMove(WindowHandle window) = 0;
 
+  // Asks the window to start the move loop once the current handler has returned: the
+  // browser's event handlers may not run a nested message loop. The window then calls
+  // HandleStartMove.
+  virtual void PostSystemMove(WindowHandle window) = 0;
+
+  // Whether the primary (usually left) mouse button is down now.
+  virtual bool IsPrimaryButtonDown() = 0;
+
+  // The reason the system shows while this window holds up the end of the session, and
+  // its removal (nothing when none is set).
+  virtual void BlockSessionEnd(WindowHandle window, std::u16string_view reason) = 0;
+  virtual void AllowSessionEnd(WindowHandle window) = 0;
+
   virtual unsigned Dpi(WindowHandle window) = 0;
 
   // Sets the outer size in physical pixels, keeping position and z-order.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/wide_win.h"
+#include "platform/display_win.h"
 #include "platform/window_handle_win.h"
 
 namespace vardeko {
@@ -30,7 +31,28 @@ void Win32WindowOperations::StartSystemMove(WindowHandle window) {
   SendMessageW(ToHwnd(window), WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
-unsigned Win32WindowOperations::Dpi(WindowHandle window) { return GetDpiForWindow(ToHwnd(window)); }
+void Win32WindowOperations::PostSystemMove(WindowHandle window) {
+  PostMessageW(ToHwnd(window), kStartMoveMessage, 0, 0);
+}
+
+bool Win32WindowOperations::IsPrimaryButtonDown() {
+  // The key state names physical buttons; the primary one is the right when swapped.
+  const int button = GetSystemMetrics(SM_SWAPBUTTON) != 0 ? VK_RBUTTON : VK_LBUTTON;
+  return (GetAsyncKeyState(button) & 0x8000) != 0;
+}
+
+// Results not checked: without the reason the system shows its own text, and a removal
+// with none set has nothing to do.
+void Win32WindowOperations::BlockSessionEnd(WindowHandle window, std::u16string_view reason) {
+  const std::u16string terminated(reason);
+  ShutdownBlockReasonCreate(ToHwnd(window), AsWide(terminated));
+}
+
+void Win32WindowOperations::AllowSessionEnd(WindowHandle window) {
+  ShutdownBlockReasonDestroy(ToHwnd(window));
+}
+
+unsigned Win32WindowOperations::Dpi(WindowHandle window) { return WindowDpi(ToHwnd(window)); }
 
 void Win32WindowOperations::SetSize(WindowHandle window, int width, int height) {
   SetWindowPos(ToHwnd(window), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);

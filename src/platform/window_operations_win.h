@@ -4,6 +4,9 @@
 
 namespace vardeko {
 
+// Posted by PostSystemMove; the window procedure answers it with HandleStartMove.
+inline constexpr unsigned kStartMoveMessage = 0x8003;
+
 // The main window's operations through Win32.
 class Win32WindowOperations final : public WindowOperations {
  public:
@@ -12,6 +15,10 @@ class Win32WindowOperations final : public WindowOperations {
   void Restore(WindowHandle window) override;
   bool IsMaximized(WindowHandle window) override;
   void StartSystemMove(WindowHandle window) override;
+  void PostSystemMove(WindowHandle window) override;
+  bool IsPrimaryButtonDown() override;
+  void BlockSessionEnd(WindowHandle window, std::u16string_view reason) override;
+  void AllowSessionEnd(WindowHandle window) override;
   unsigned Dpi(WindowHandle window) override;
   void SetSize(WindowHandle window, int width, int height) override;
   bool IsMinimized(WindowHandle window) override;

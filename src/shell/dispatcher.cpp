@@ -154,9 +154,10 @@ void HandleWebMessage(Host& host, WebMessageReceivedArgs& args) noexcept {
       WindowControl(host, request->args.get());
       PostJsonToPage(host, SuccessReply(*id, nullptr));
     } else if (method == "windowDrag") {
-      // The reply goes first: the move loop holds the UI thread until the drag ends.
+      // The move loop runs after this handler has returned, and holds the UI thread until
+      // the drag ends; the reply is success whether or not the button is still down then.
       PostJsonToPage(host, SuccessReply(*id, nullptr));
-      host.windowOperations.StartSystemMove(host.window);
+      host.windowOperations.PostSystemMove(host.window);
     } else if (host.debugEnabled && method == "test:request-close") {
       PostCloseAttempt(host.window);
       PostJsonToPage(host, SuccessReply(*id, nullptr));

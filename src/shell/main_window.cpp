@@ -4,6 +4,7 @@
 
 #include "base/dpi_scaling.h"
 #include "shell/envelope.h"
+#include "shell/window_placement.h"
 
 namespace vardeko {
 
@@ -29,13 +30,16 @@ std::optional<HitZone> HitTestResizeBorder(int x, int y, const Bounds& window, u
 }
 
 SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
-                             std::optional<Bounds> workArea) {
+                             std::optional<Bounds> workArea, std::optional<Size> primary,
+                             unsigned autoHideEdges) {
   SizeLimits limits;
   limits.minTrack = {ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)};
   if (monitor && workArea) {
-    limits.maximized =
-        Placement{workArea->left - monitor->left, workArea->top - monitor->top,
-                  Size{workArea->right - workArea->left, workArea->bottom - workArea->top}};
+    const Bounds target = MaximizedBounds(MonitorArea{*monitor, *workArea, dpi}, autoHideEdges);
+    const MaximizedMinMax values = MaximizedMinMaxFor(
+        primary.value_or(Size{monitor->right - monitor->left, monitor->bottom - monitor->top}),
+        *monitor, target);
+    limits.maximized = Placement{values.x, values.y, values.size};
   }
   return limits;
 }
@@ -78,7 +82,27 @@ void HandleCloseAttempt(Host& host) {
 
 void HandleCloseConfirmed(Host& host) {
   host.closing = true;
+  host.windowOperations.AllowSessionEnd(host.window);
   host.windowOperations.Destroy(host.window);
+}
+
+bool HandleQueryEndSession(Host& host) {
+  // The same question as for a close: with no page to ask, or a close under way, the
+  // session ends as the system wants.
+  if (DecideClose(host) == CloseAction::kDestroy) return true;
+  PostJsonToPage(host, CloseRequestedEvent());
+  host.windowOperations.BlockSessionEnd(host.window, kSessionEndReason);
+  return false;
+}
+
+void HandleEndSession(Host& host, bool ending) {
+  if (!ending) host.windowOperations.AllowSessionEnd(host.window);
+}
+
+void HandleStartMove(Host& host) {
+  // Released before the posted message came: a click, not a drag.
+  if (host.windowOperations.IsPrimaryButtonDown())
+    host.windowOperations.StartSystemMove(host.window);
 }
 
 void HandleSize(Host& host, bool minimized) {

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/browser.h"
+#include "platform/monitors.h"
 #include "shell/host.h"
 
 // The main window's behaviour, apart from the Win32 message plumbing: resize bands,
@@ -33,12 +34,6 @@ enum class HitZone : int {
 std::optional<HitZone> HitTestResizeBorder(int x, int y, const Bounds& window, unsigned dpi,
                                            bool maximized);
 
-struct Size {
-  int width = 0;
-  int height = 0;
-  friend bool operator==(const Size&, const Size&) = default;
-};
-
 struct Placement {
   int x = 0;  // relative to the monitor
   int y = 0;
@@ -53,8 +48,11 @@ struct SizeLimits {
   std::optional<Placement> maximized;
 };
 
+// `primary` is the primary monitor's size, against which the system reads the maximised
+// size (the window's own monitor when not given); `autoHideEdges` those of the monitor.
 SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
-                             std::optional<Bounds> workArea);
+                             std::optional<Bounds> workArea, std::optional<Size> primary = {},
+                             unsigned autoHideEdges = 0);
 
 // The first window's rectangle: centred in the work area of the user's monitor and
 // clamped to it (no smaller than `minimum`), since a pop-up window ignores the system's
@@ -74,8 +72,22 @@ CloseAction DecideClose(const Host& host);
 // WM_CLOSE: asks the page while it is up and nothing is confirmed, else destroys.
 void HandleCloseAttempt(Host& host);
 
-// WM_APP_CLOSE_CONFIRMED.
+// WM_APP_CLOSE_CONFIRMED: also lets a held-up end of the session go on.
 void HandleCloseConfirmed(Host& host);
+
+// The text the system shows while the page holds up the end of the session.
+inline constexpr char16_t kSessionEndReason[] = u"有未保存的内容，请在 Vardeko 中确认后再关机。";
+
+// WM_QUERYENDSESSION: whether the session may end now. While the page would be asked on
+// a close, it is asked now too, and the session waits with the reason shown until the
+// page closes the window.
+bool HandleQueryEndSession(Host& host);
+
+// WM_ENDSESSION: when the end was called off, nothing is held up any more.
+void HandleEndSession(Host& host, bool ending);
+
+// The move posted by windowDrag: only while the button that began it is still down.
+void HandleStartMove(Host& host);
 
 // WM_SIZE: the browser is visible exactly while the window is not minimised; coming
 // back from minimised, keyboard focus goes into it.

@@ -26,6 +26,19 @@ class FakeWindowOperations final : public WindowOperations {
   }
   bool IsMaximized(WindowHandle) override { return maximized; }
   void StartSystemMove(WindowHandle) override { Record("drag"); }
+  void PostSystemMove(WindowHandle) override { Record("post drag"); }
+  bool IsPrimaryButtonDown() override { return primaryButtonDown; }
+  void BlockSessionEnd(WindowHandle, std::u16string_view reason) override {
+    Record("block session end " + WideToUtf8(reason));
+    sessionEndBlocked = true;
+  }
+  // Like the system's call, a removal with nothing set changes nothing: recorded only
+  // when a reason was set.
+  void AllowSessionEnd(WindowHandle) override {
+    if (!sessionEndBlocked) return;
+    Record("allow session end");
+    sessionEndBlocked = false;
+  }
   unsigned Dpi(WindowHandle) override { return dpi; }
   void SetSize(WindowHandle, int width, int height) override {
     Record("resize " + std::to_string(width) + "x" + std::to_string(height));
@@ -40,6 +53,8 @@ class FakeWindowOperations final : public WindowOperations {
 
   bool maximized = false;
   bool minimized = false;
+  bool primaryButtonDown = true;
+  bool sessionEndBlocked = false;
   Bounds clientBounds{0, 0, 1320, 880};
   unsigned dpi = 96;
   bool failNextOperation = false;  // the next recorded operation throws instead

@@ -13,6 +13,10 @@ class NullWindowOperations final : public WindowOperations {
   void Restore(WindowHandle) override {}
   bool IsMaximized(WindowHandle) override { return false; }
   void StartSystemMove(WindowHandle) override {}
+  void PostSystemMove(WindowHandle) override {}
+  bool IsPrimaryButtonDown() override { return false; }
+  void BlockSessionEnd(WindowHandle, std::u16string_view) override {}
+  void AllowSessionEnd(WindowHandle) override {}
   unsigned Dpi(WindowHandle) override { return 96; }
   void SetSize(WindowHandle, int, int) override {}
   bool IsMinimized(WindowHandle) override { return false; }

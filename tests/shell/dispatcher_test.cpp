@@ -138,9 +138,9 @@ TEST_F(DispatcherTest, WindowControlCloseConfirmsWithoutAskingThePage) {
   EXPECT_EQ(harness.Pump(), WM_APP_CLOSE_CONFIRMED);
 }
 
-TEST_F(DispatcherTest, WindowDragRepliesBeforeTheMoveLoop) {
+TEST_F(DispatcherTest, WindowDragRepliesAndLeavesTheMoveLoopToAfterTheHandler) {
   harness.Post(Request("d", "windowDrag", R"([{"not":"examined"},1])"));
-  EXPECT_EQ(harness.Log(), (Log{Ok("d"), "window drag"}));
+  EXPECT_EQ(harness.Log(), (Log{Ok("d"), "window post drag"}));
 }
 
 TEST_F(DispatcherTest, FailureAfterTheIdIsKnownBecomesTheDispatcherDefault) {

@@ -123,6 +123,40 @@ TEST_F(CloseTest, ActivationMovesTheFocusInAndMovesAreReported) {
   EXPECT_EQ(harness.Log(), (Log{"controller.moveFocus", "controller.parentMoved"}));
 }
 
+TEST_F(CloseTest, EndOfSessionAsksThePageAndWaitsUntilItCloses) {
+  // No page yet: the session ends as the system wants, nothing is held up.
+  EXPECT_TRUE(HandleQueryEndSession(harness.host));
+  EXPECT_EQ(harness.Log(), Log{});
+
+  harness.host.pageLoaded = true;
+  EXPECT_FALSE(HandleQueryEndSession(harness.host));
+  EXPECT_EQ(harness.Log(), (Log{R"(page {"event":"close-requested"})",
+                                "window block session end 有未保存的内容，请在 Vardeko "
+                                "中确认后再关机。"}));
+  // Called off by the user: nothing held up any more; the page's question stays open.
+  HandleEndSession(harness.host, false);
+  EXPECT_EQ(harness.Log(), Log{"window allow session end"});
+
+  // Asked again; this time the page closes the window, which lets the session go on.
+  EXPECT_FALSE(HandleQueryEndSession(harness.host));
+  harness.Log();
+  HandleEndSession(harness.host, true);
+  EXPECT_EQ(harness.Log(), Log{});
+  HandleCloseConfirmed(harness.host);
+  EXPECT_EQ(harness.Log(), (Log{"window allow session end", "window destroy"}));
+  // While closing, the session ends at once.
+  EXPECT_TRUE(HandleQueryEndSession(harness.host));
+  EXPECT_EQ(harness.Log(), Log{});
+}
+
+TEST_F(CloseTest, ThePostedMoveStartsOnlyWhileTheButtonIsDown) {
+  HandleStartMove(harness.host);
+  EXPECT_EQ(harness.Log(), Log{"window drag"});
+  harness.window.primaryButtonDown = false;
+  HandleStartMove(harness.host);
+  EXPECT_EQ(harness.Log(), Log{});
+}
+
 TEST(BrowserBoundsTest, TheResizeBandStaysUncoveredUnlessMaximised) {
   const Bounds client{0, 0, 1320, 880};
   EXPECT_EQ(BrowserBounds(client, 96, false), (Bounds{7, 7, 1313, 873}));

@@ -314,7 +314,7 @@ TEST_F(WebHostTest, WebMessagesReachTheDispatcher) {
   FakeWebMessage message(std::u16string(kStartUrl),
                          u"{\"id\":\"a\",\"method\":\"windowDrag\",\"args\":[]}");
   harness.browser.handlers.webMessageReceived(message);
-  EXPECT_EQ(harness.Log(), (Log{R"(page {"data":null,"id":"a","ok":true})", "window drag"}));
+  EXPECT_EQ(harness.Log(), (Log{R"(page {"data":null,"id":"a","ok":true})", "window post drag"}));
 }
 
 class StartDocumentTest : public WebHostTest {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <vector>
+
+#include "platform/monitors.h"
+
+// Monitors and DPI through the functions of every Windows 10: those newer than 1507
+// (per-monitor awareness contexts, the window and system DPI calls) and shcore's are
+// looked up at run time, each with the documented older way as fallback.
+namespace vardeko {
+
+// Per-monitor v2 where the system has it (1703), else per-monitor (shcore, 8.1). The
+// manifest asks for the same; a failure leaves the process as the manifest set it.
+void SetPerMonitorDpiAwareness() noexcept;
+
+unsigned SystemDpi() noexcept;
+unsigned MonitorDpi(HMONITOR monitor) noexcept;
+unsigned WindowDpi(HWND window) noexcept;
+
+// The monitor's rectangle, work area and DPI; nullopt when the system cannot say.
+std::optional<MonitorArea> MonitorAreaOf(HMONITOR monitor) noexcept;
+std::vector<MonitorArea> PresentMonitors();
+
+// The primary monitor's size, which the system measures a maximised size against.
+std::optional<Size> PrimaryMonitorSize() noexcept;
+
+// The edges of the monitor with an auto-hiding taskbar (AutoHideEdge bits).
+unsigned AutoHideEdgesOf(const Bounds& monitor) noexcept;
+
+}  // namespace vardeko

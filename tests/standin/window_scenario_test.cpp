@@ -1,0 +1,254 @@
+// The main window of the real Vardeko.exe on the stand-in runtime, under Wine on a
+// display: the move loop that windowDrag posts, the end of the session, and the place
+// the window remembers between runs in its data directory.
+#include "scenario.h"
+
+namespace vardeko::testing {
+namespace {
+
+constexpr char kStartUrl[] = "https://app.vardeko.local/index.html";
+constexpr char kCloseRequested[] = R"("{\"event\":\"close-requested\"}")";
+constexpr char kPosted[] = "ICoreWebView2.PostWebMessageAsJson ";
+
+using Lines = std::vector<std::string>;
+
+std::string Request(const std::string& id, const std::string& method, const json& args) {
+  return json{{"id", id}, {"method", method}, {"args", args}}.dump();
+}
+
+std::string Success(const std::string& id) {
+  return Quote(json{{"data", nullptr}, {"id", id}, {"ok", true}}.dump());
+}
+
+// A hardware pointer move, as the display's own pointer and as device input (see the
+// main scenarios: under Wine the X pointer must move too).
+void MovePointer(int x, int y) {
+  SetCursorPos(x, y);
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = static_cast<LONG>((static_cast<long long>(x) * 65536 + width - 1) / width);
+  input.mi.dy = static_cast<LONG>((static_cast<long long>(y) * 65536 + height - 1) / height);
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  SendInput(1, &input, sizeof input);
+  std::this_thread::sleep_for(60ms);
+}
+
+void Button(bool down) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+  SendInput(1, &input, sizeof input);
+  std::this_thread::sleep_for(100ms);
+}
+
+template <class Condition>
+bool Eventually(Condition condition, int tries = 250) {
+  for (int i = 0; i < tries; ++i) {
+    if (condition()) return true;
+    PumpMessages();
+    std::this_thread::sleep_for(20ms);
+  }
+  return condition();
+}
+
+bool InMoveSize(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+  return (info.flags & GUI_INMOVESIZE) != 0;
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+std::string Text(const RECT& rect) {
+  return std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+         std::to_string(rect.right) + "," + std::to_string(rect.bottom);
+}
+
+MONITORINFO MonitorOf(HWND window) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+  return info;
+}
+
+// Where a first window opens on the display's one monitor at 96 DPI: centred in the work
+// area and clamped to it.
+RECT DefaultRect() {
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const int width = std::max(std::min<int>(1320, area.right - area.left), 960);
+  const int height = std::max(std::min<int>(880, area.bottom - area.top), 640);
+  const int left = area.left + (area.right - area.left - width) / 2;
+  const int top = area.top + (area.bottom - area.top - height) / 2;
+  return RECT{left, top, left + width, top + height};
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+class WindowScenarioTest : public ::testing::Test {
+ protected:
+  WindowScenarioTest() { data_ = FreshTempFolder(L"vardeko-window-data"); }
+  ~WindowScenarioTest() override {
+    runs_.clear();
+    std::error_code ignored;
+    std::filesystem::remove_all(data_, ignored);
+  }
+
+  // A new run of the program on the test's one data directory, loaded.
+  Scenario& StartAndLoad() {
+    runs_.push_back(std::make_unique<Scenario>());
+    Scenario& run = *runs_.back();
+    run.Set(L"VARDEKO_DATA_DIR", data_.wstring());
+    run.Start();
+    EXPECT_GE(run.WaitFor(R"(raised "NavigationCompleted")", true), 0) << "never loaded";
+    EXPECT_NE(run.Window(), nullptr);
+    return run;
+  }
+
+  static void CloseFromThePage(Scenario& run) {
+    EXPECT_EQ(run.Post(Request("bye", "windowControl", {"close"}), kStartUrl),
+              Lines{Success("bye")});
+    EXPECT_EQ(run.Finish(), 0u);
+  }
+
+  std::filesystem::path PlaceFile() const { return data_ / L"window-place.txt"; }
+
+  std::filesystem::path data_;
+  std::vector<std::unique_ptr<Scenario>> runs_;
+};
+
+TEST_F(WindowScenarioTest, DragStartsTheMoveLoopAfterTheHandlerOnlyWhileTheButtonIsDown) {
+  Scenario& run = StartAndLoad();
+  const HWND window = run.Window();
+  SetWindowPos(window, nullptr, 100, 80, 1000, 700, SWP_NOZORDER);
+  ASSERT_TRUE(Eventually([&] { return SameRect(run.WindowRect(), RECT{100, 80, 1100, 780}); }));
+
+  // The button is up: the reply, and no move loop.
+  MovePointer(600, 400);
+  EXPECT_EQ(run.Post(Request("up", "windowDrag", json::array()), kStartUrl), Lines{Success("up")});
+  EXPECT_FALSE(Eventually([&] { return InMoveSize(window); }, 25));
+
+  // The button is down: the handler has returned (the command is done) when the loop
+  // starts, and the real pointer moves the window.
+  Button(true);
+  EXPECT_EQ(run.Post(Request("down", "windowDrag", json::array()), kStartUrl),
+            Lines{Success("down")});
+  ASSERT_TRUE(Eventually([&] { return InMoveSize(window); })) << "no move loop";
+  MovePointer(620, 415);
+  MovePointer(640, 430);
+  Button(false);
+  EXPECT_TRUE(Eventually([&] { return !InMoveSize(window); }));
+  EXPECT_TRUE(Eventually([&] {
+    return SameRect(run.WindowRect(), RECT{140, 110, 1140, 810});
+  })) << Text(run.WindowRect());
+  CloseFromThePage(run);
+}
+
+TEST_F(WindowScenarioTest, EndOfSessionAsksThePageAndHoldsUntilThePageCloses) {
+  Scenario& run = StartAndLoad();
+  const int from = run.Count();
+  DWORD_PTR answer = 1;
+  ASSERT_NE(
+      SendMessageTimeoutW(run.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer),
+      0);
+  EXPECT_EQ(answer, 0u);  // not yet
+  EXPECT_GE(run.WaitFor(std::string(kPosted) + kCloseRequested, false, 10s, from), 0);
+  // The user called the shutdown off; the page's question stays; then the page closes.
+  ASSERT_NE(
+      SendMessageTimeoutW(run.Window(), WM_ENDSESSION, FALSE, 0, SMTO_ABORTIFHUNG, 10000, &answer),
+      0);
+  EXPECT_TRUE(run.process().Running());
+  CloseFromThePage(run);
+}
+
+TEST_F(WindowScenarioTest, EndOfSessionBeforeTheLoadEndsAtOnce) {
+  runs_.push_back(std::make_unique<Scenario>());
+  Scenario& run = *runs_.back();
+  run.Modes(L"hold-navigation");
+  run.Start();
+  ASSERT_GE(run.WaitFor(R"(hold "navigation")"), 0);
+  DWORD_PTR answer = 0;
+  ASSERT_NE(
+      SendMessageTimeoutW(run.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer),
+      0);
+  EXPECT_EQ(answer, 1u);
+  EXPECT_EQ(Scenario::Filter(run.Lines(), kPosted), Lines{});
+  PostMessageW(run.Window(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(run.Finish(10s), 0u);
+}
+
+TEST_F(WindowScenarioTest, MovedResizedAndMaximisedWindowOpensThereAgain) {
+  {
+    Scenario& run = StartAndLoad();
+    EXPECT_TRUE(SameRect(run.WindowRect(), DefaultRect())) << Text(run.WindowRect());
+    SetWindowPos(run.Window(), nullptr, 100, 60, 1000, 700, SWP_NOZORDER);
+    ASSERT_TRUE(Eventually([&] { return SameRect(run.WindowRect(), RECT{100, 60, 1100, 760}); }));
+    CloseFromThePage(run);
+  }
+  const MONITORINFO monitor = MonitorOf(GetDesktopWindow());
+  const std::string monitorText =
+      std::to_string(monitor.rcMonitor.left) + " " + std::to_string(monitor.rcMonitor.top) + " " +
+      std::to_string(monitor.rcMonitor.right) + " " + std::to_string(monitor.rcMonitor.bottom);
+  EXPECT_EQ(ReadAll(PlaceFile()), "vardeko-window 1 " + monitorText + " " +
+                                      std::to_string(100 - monitor.rcMonitor.left) + " " +
+                                      std::to_string(60 - monitor.rcMonitor.top) + " 1000 700 0\n");
+  EXPECT_FALSE(std::filesystem::exists(data_ / L"window-place.txt.tmp"));
+  {
+    Scenario& run = StartAndLoad();
+    EXPECT_TRUE(SameRect(run.WindowRect(), RECT{100, 60, 1100, 760})) << Text(run.WindowRect());
+    // Maximised: exactly the work area; then minimised, which is remembered as maximised.
+    ShowWindow(run.Window(), SW_MAXIMIZE);
+    ASSERT_TRUE(Eventually([&] { return IsZoomed(run.Window()) != 0; }));
+    EXPECT_TRUE(Eventually([&] {
+      return SameRect(run.WindowRect(), MonitorOf(run.Window()).rcWork);
+    })) << Text(run.WindowRect());
+    ShowWindow(run.Window(), SW_MINIMIZE);
+    ASSERT_TRUE(Eventually([&] { return IsIconic(run.Window()) != 0; }));
+    CloseFromThePage(run);
+  }
+  {
+    Scenario& run = StartAndLoad();
+    ASSERT_TRUE(Eventually([&] { return IsZoomed(run.Window()) != 0; }));
+    ShowWindow(run.Window(), SW_RESTORE);
+    EXPECT_TRUE(Eventually([&] {
+      return SameRect(run.WindowRect(), RECT{100, 60, 1100, 760});
+    })) << Text(run.WindowRect());
+    CloseFromThePage(run);
+  }
+}
+
+TEST_F(WindowScenarioTest, DamagedFileOrAnAbsentMonitorOpensAtTheDefault) {
+  const std::string absent = "vardeko-window 1 5000 0 6280 1024 100 60 1000 700 0\n";
+  for (const std::string& text : {std::string("vardeko-window 1 0 0 garbage\n"), absent}) {
+    std::ofstream(PlaceFile(), std::ios::binary) << text;
+    Scenario& run = StartAndLoad();
+    EXPECT_TRUE(SameRect(run.WindowRect(), DefaultRect())) << Text(run.WindowRect());
+    CloseFromThePage(run);
+    // Replaced at the close by the place the window had.
+    EXPECT_TRUE(ReadAll(PlaceFile()).starts_with("vardeko-window 1 ")) << ReadAll(PlaceFile());
+    EXPECT_NE(ReadAll(PlaceFile()), text);
+  }
+}
+
+}  // namespace
+}  // namespace vardeko::testing
+
+int wmain(int argc, wchar_t** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: standin_window_scenarios VARDEKO.EXE WEBVIEW2LOADER.DLL\n");
+    return 2;
+  }
+  vardeko::testing::g_paths = {argv[1], argv[2], {}};
+  return RUN_ALL_TESTS();
+}
