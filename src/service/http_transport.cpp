@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 
 #include "base/api_failure.h"
@@ -134,7 +135,10 @@ HttpTarget TargetFor(const ServiceAddress& address, const RawRequest& request) {
   target.objectName = address.basePath + ToUtf16Strict(request.path);
   target.timeoutMs = request.timeoutMs;
   target.connectTimeoutMs = std::min(request.timeoutMs, kConnectTimeoutPerAddressMs);
-  target.replyHeaderTimeoutMs = request.timeoutMs;
+  target.replyHeaderTimeoutMs =
+      request.timeoutMs > std::numeric_limits<std::int32_t>::max() - kReplyHeaderMarginMs
+          ? std::numeric_limits<std::int32_t>::max()
+          : request.timeoutMs + kReplyHeaderMarginMs;
   target.addressFallback = true;
   return target;
 }
@@ -187,8 +191,7 @@ void SendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state, Clock::tim
   for (int resends = 0;; ++resends) {
     const std::uint32_t error = TrySendAndReceiveHeaders(handle, state, deadline);
     if (error == 0) return;
-    const bool resendable =
-        error == kErrorClientCertificateNeeded || error == kErrorResendRequest;
+    const bool resendable = error == kErrorClientCertificateNeeded || error == kErrorResendRequest;
     if (!resendable || resends == kMaxResends || Clock::now() >= deadline) FailOn(error);
     FailOn(handle.PrepareResend(error));
   }

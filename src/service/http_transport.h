@@ -25,6 +25,10 @@ inline constexpr int kMaxResends = 3;
 // deadline there a dead first address leaves none for the next. A live server answers a
 // connect within a round trip; 5 s still covers a lost first packet and its resend.
 inline constexpr std::int32_t kConnectTimeoutPerAddressMs = 5000;
+// WinHTTP's own bound on the wait for the reply's headers (90 s unless set) sits just past
+// the deadline, so the deadline decides, as in every other wait: with TIMEOUT, where
+// an engine's own expiry could report another error (Wine's reports a socket time-out).
+inline constexpr std::int32_t kReplyHeaderMarginMs = 1000;
 
 // One successful exchange: a status from 200 to 299, the reply's Content-Type (empty
 // when absent) and the body, wiped when the response goes.

@@ -3,8 +3,7 @@
 namespace vardeko {
 
 std::vector<std::filesystem::path> StaleFilesIn(const std::filesystem::path& directory,
-                                                std::string_view prefix,
-                                                std::chrono::seconds age) {
+                                                std::string_view prefix, std::chrono::seconds age) {
   using FileClock = std::filesystem::file_time_type::clock;
   const std::filesystem::path::string_type wanted(prefix.begin(), prefix.end());  // ASCII
   const auto writtenBefore = FileClock::now() - age;

@@ -60,9 +60,9 @@ class FakeHttpEngine final : public HttpEngine {
   std::uint32_t openError = 0;
   std::uint32_t failOn = 0;  // notification replaced by a request error
   std::uint32_t failWith = 12029;
-  std::uint32_t neverDeliver = 0;  // notification held back
+  std::uint32_t neverDeliver = 0;    // notification held back
   std::deque<ScriptedError> script;  // used up in order, before failOn
-  bool deferClosing = false;       // closing waits for FinishClosing
+  bool deferClosing = false;         // closing waits for FinishClosing
   std::mutex mutex;
   std::vector<Seen> seen;
   int opened = 0;
