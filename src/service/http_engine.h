@@ -29,6 +29,10 @@ inline constexpr std::uint32_t kErrorNameNotResolved = 12007;
 inline constexpr std::uint32_t kErrorConnectionError = 12030;
 inline constexpr std::uint32_t kErrorSecureFailure = 12175;
 inline constexpr std::uint32_t kErrorInvalidCallback = 12009;
+// Both ask for the same request to be sent again: the server wants a client certificate
+// (it may do without one), or the engine must resend (after a dropped connection).
+inline constexpr std::uint32_t kErrorClientCertificateNeeded = 12044;
+inline constexpr std::uint32_t kErrorResendRequest = 12032;
 
 // Receives one request's notifications. The engine delivers kNotifyHandleClosing once,
 // after the request was closed and no other notification can follow.
@@ -46,7 +50,15 @@ struct HttpTarget {
   bool secure = false;
   std::u16string verb;
   std::u16string objectName;   // base path followed by the request path
-  std::int32_t timeoutMs = 0;  // each phase
+  std::int32_t timeoutMs = 0;  // resolve, send and receive
+  // Each address the host name resolves to gets this long to connect; WinHTTP tries
+  // them one after another.
+  std::int32_t connectTimeoutMs = 0;
+  // The wait for the reply's headers, which WinHTTP bounds apart from the phases above
+  // (90 s unless set).
+  std::int32_t replyHeaderTimeoutMs = 0;
+  // Race IPv6 against IPv4 where the engine can; ignored where it cannot.
+  bool addressFallback = false;
 };
 
 // One request with its own session and connection. Calls return 0 when the step was
@@ -60,6 +72,9 @@ class HttpRequest {
   virtual std::uint32_t SetSink(HttpNotificationSink* sink) = 0;
   // `headers` and `body` stay valid until the send completes or the request is closed.
   virtual std::uint32_t Send(std::u16string_view headers, std::string_view body) = 0;
+  // Readies the request to be sent again after `error` (kErrorClientCertificateNeeded:
+  // go on without a certificate). 0 when it may be resent, else the error to fail with.
+  virtual std::uint32_t PrepareResend(std::uint32_t error) = 0;
   virtual std::uint32_t ReceiveResponse() = 0;
   virtual std::uint32_t QueryStatus(std::uint32_t& status) = 0;
   // The Content-Type value with its size in bytes as the engine reports it (NUL
@@ -76,8 +91,10 @@ class HttpRequest {
 class HttpEngine {
  public:
   virtual ~HttpEngine() = default;
-  // Opens session (with the fixed user agent and the time-outs), connection and request,
-  // and switches off cookies, redirects and authentication schemes.
+  // Opens session (with the fixed user agent, the time-outs and the address fallback),
+  // connection and request, and switches off cookies, redirects and authentication
+  // schemes. libcurl races the addresses and bounds the header wait on its own, so the
+  // Linux engine reads only `timeoutMs`.
   virtual std::uint32_t Open(const HttpTarget& target, std::unique_ptr<HttpRequest>& request) = 0;
 };
 

@@ -312,6 +312,10 @@ class CurlRequest final : public HttpRequest {
     return 0;
   }
 
+  // libcurl never asks for a resend: it goes on without a client certificate and
+  // reconnects by itself.
+  std::uint32_t PrepareResend(std::uint32_t error) override { return error; }
+
   std::uint32_t ReceiveResponse() override {
     return Start([](Transfer& t) { t.wantHeaders = true; });
   }

@@ -20,6 +20,8 @@ using UniqueInternet = UniqueResource<HINTERNET, &WinHttpCloseHandle>;
 constexpr DWORD kDisabledFeatures =
     WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_AUTHENTICATION;
 static_assert(kDisabledFeatures == 7);
+static_assert(kErrorClientCertificateNeeded == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED);
+static_assert(kErrorResendRequest == ERROR_WINHTTP_RESEND_REQUEST);
 
 void CALLBACK OnWinHttpStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
                               DWORD length) {
@@ -94,6 +96,15 @@ class WinHttpRequest final : public HttpRequest {
                            length, length, reinterpret_cast<DWORD_PTR>(sink_)));
   }
 
+  std::uint32_t PrepareResend(std::uint32_t error) override {
+    if (error == kErrorClientCertificateNeeded &&
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
+                          WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)) {
+      return GetLastError();
+    }
+    return 0;
+  }
+
   std::uint32_t ReceiveResponse() override {
     return Started(WinHttpReceiveResponse(request.get(), nullptr));
   }
@@ -156,8 +167,15 @@ class WinHttpEngine final : public HttpEngine {
                                        WINHTTP_FLAG_ASYNC));
     if (!request->session) return GetLastError();
     const int timeout = target.timeoutMs;
-    if (!WinHttpSetTimeouts(request->session.get(), timeout, timeout, timeout, timeout)) {
+    if (!WinHttpSetTimeouts(request->session.get(), timeout, target.connectTimeoutMs, timeout,
+                            timeout)) {
       return GetLastError();
+    }
+    if (target.addressFallback) {
+      // Refused by WinHTTP versions that predate it; the addresses are then tried in turn.
+      BOOL enable = TRUE;
+      WinHttpSetOption(request->session.get(), WINHTTP_OPTION_IPV6_FAST_FALLBACK, &enable,
+                       sizeof enable);
     }
     request->connection.reset(
         WinHttpConnect(request->session.get(), Terminated(target.host).c_str(), target.port, 0));
@@ -167,6 +185,11 @@ class WinHttpEngine final : public HttpEngine {
                            Terminated(target.objectName).c_str(), nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request->request) return GetLastError();
+    DWORD headerWait = static_cast<DWORD>(target.replyHeaderTimeoutMs);
+    if (!WinHttpSetOption(request->request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                          &headerWait, sizeof headerWait)) {
+      return GetLastError();
+    }
     DWORD features = kDisabledFeatures;
     if (!WinHttpSetOption(request->request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features,
                           sizeof features)) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 
 #include "base/api_failure.h"
@@ -133,6 +134,12 @@ HttpTarget TargetFor(const ServiceAddress& address, const RawRequest& request) {
   target.verb = std::u16string(request.verb);
   target.objectName = address.basePath + ToUtf16Strict(request.path);
   target.timeoutMs = request.timeoutMs;
+  target.connectTimeoutMs = std::min(request.timeoutMs, kConnectTimeoutPerAddressMs);
+  target.replyHeaderTimeoutMs =
+      request.timeoutMs > std::numeric_limits<std::int32_t>::max() - kReplyHeaderMarginMs
+          ? std::numeric_limits<std::int32_t>::max()
+          : request.timeoutMs + kReplyHeaderMarginMs;
+  target.addressFallback = true;
   return target;
 }
 
@@ -165,14 +172,29 @@ std::u16string HeaderBlock(const RawRequest& request, std::string_view token) {
   return ToUtf16Strict(block.view());  // measured first, allocated once
 }
 
-// Sends the request and waits until the reply's headers are in.
+// 0 once the request is sent and the reply's headers are in, else the error number.
+std::uint32_t TrySendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state,
+                                       Clock::time_point deadline) {
+  state.ResetResults();
+  if (const std::uint32_t error = handle.Send(state.headers, state.body.view())) return error;
+  if (const std::uint32_t error = state.Wait(kNotifySendComplete, deadline)) return error;
+  state.ResetResults();
+  if (const std::uint32_t error = handle.ReceiveResponse()) return error;
+  return state.Wait(kNotifyHeadersAvailable, deadline);
+}
+
+// Sends the request and waits until the reply's headers are in. A server that asks for
+// an optional client certificate, or an engine that asks for a resend, gets the same
+// request again on the same handle, a few times at most and only before the deadline;
+// then the error stands as any other.
 void SendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state, Clock::time_point deadline) {
-  state.ResetResults();
-  FailOn(handle.Send(state.headers, state.body.view()));
-  FailOn(state.Wait(kNotifySendComplete, deadline));
-  state.ResetResults();
-  FailOn(handle.ReceiveResponse());
-  FailOn(state.Wait(kNotifyHeadersAvailable, deadline));
+  for (int resends = 0;; ++resends) {
+    const std::uint32_t error = TrySendAndReceiveHeaders(handle, state, deadline);
+    if (error == 0) return;
+    const bool resendable = error == kErrorClientCertificateNeeded || error == kErrorResendRequest;
+    if (!resendable || resends == kMaxResends || Clock::now() >= deadline) FailOn(error);
+    FailOn(handle.PrepareResend(error));
+  }
 }
 
 // The Content-Type value without its trailing NULs; empty when absent or unreadable.

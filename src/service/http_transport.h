@@ -19,6 +19,16 @@ inline constexpr std::uint32_t kReadChunkBytes = 32768;
 inline constexpr std::size_t kMaxContentTypeBytes = 8192;
 // The most a reply's announced length reserves before its bytes arrive.
 inline constexpr std::uint64_t kReplyReserveBytes = 1 << 20;
+// Resends of one exchange asked for by the engine (client certificate wanted, resend).
+inline constexpr int kMaxResends = 3;
+// WinHTTP gives each address of the host the connect time-out in turn, so with the whole
+// deadline there a dead first address leaves none for the next. A live server answers a
+// connect within a round trip; 5 s still covers a lost first packet and its resend.
+inline constexpr std::int32_t kConnectTimeoutPerAddressMs = 5000;
+// WinHTTP's own bound on the wait for the reply's headers (90 s unless set) sits just past
+// the deadline, so the deadline decides, as in every other wait: with TIMEOUT, where
+// an engine's own expiry could report another error (Wine's reports a socket time-out).
+inline constexpr std::int32_t kReplyHeaderMarginMs = 1000;
 
 // One successful exchange: a status from 200 to 299, the reply's Content-Type (empty
 // when absent) and the body, wiped when the response goes.

@@ -19,6 +19,13 @@ bool EqualsIgnoringAsciiCase(std::u16string_view text, std::u16string_view lower
   return true;
 }
 
+bool IsAscii(std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (c > 0x7F) return false;
+  }
+  return true;
+}
+
 std::optional<std::uint16_t> ParsePort(std::u16string_view text) {
   if (text.empty() || text.size() > 5) return std::nullopt;
   unsigned value = 0;
@@ -103,6 +110,13 @@ ServiceAddress ParseServiceAddress(std::string_view url) {
       !parts->extraInfo.empty()) {
     Throw(failures::kAddressInvalid);
   }
+  // WinHTTP takes port 0 as the scheme's default, while the address and the session file
+  // name would keep ":0". Host names beyond ASCII reach WinHTTP only as Punycode; they are
+  // refused rather than converted: the conversion rules differ between IDNA versions
+  // (letters such as "ß" map differently), so one text could reach different hosts on
+  // Windows and Linux, and the address that names the session file would not be the one
+  // connected to. The Punycode form is accepted and means the same everywhere.
+  if (parts->port == 0 || !IsAscii(parts->host)) Throw(failures::kAddressInvalid);
 
   ServiceAddress address;
   address.secure = parts->scheme == kSchemeHttps;

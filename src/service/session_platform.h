@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/secure_wipe.h"
 
@@ -40,20 +42,35 @@ class SessionPlatform {
                                               std::size_t maxBytes) = 0;
 
   // Creates `temporary` exclusively, writes and flushes the bytes, closes it and moves
-  // it onto `target`, replacing it; the move is made durable too. On failure the
-  // temporary file is removed.
+  // it onto `target`, replacing it. On Linux the folder is synced after the rename, so
+  // the new name is durable; Windows has no such call for a rename within one volume
+  // (MOVEFILE_WRITE_THROUGH waits only for a move done as copy and delete). On Windows a
+  // move refused because another program holds either file (a scanner, an indexer) is
+  // retried for about a second. On failure the temporary file is removed.
   virtual bool ReplaceFile(const std::filesystem::path& target,
                            const std::filesystem::path& temporary, std::string_view bytes) = 0;
 
-  // Whether the file is gone afterwards; a missing file counts as gone.
+  // Whether the file is gone afterwards; a missing file counts as gone. On Windows a
+  // file held by another program is retried for about half a second.
   virtual bool DeleteFile(const std::filesystem::path& path) = 0;
 
   // Truncates the file in place to nothing and flushes it: for a file that cannot be
-  // deleted but must not be read again. False when it cannot be opened for writing.
+  // deleted but must not be read again. False when it cannot be opened for writing
+  // (on Windows after the same half-second retry as DeleteFile).
   virtual bool EraseFile(const std::filesystem::path& path) = 0;
+
+  // The entries of `directory` whose names begin with the ASCII `prefix` and that were
+  // last written at least `age` ago; empty when it cannot be listed.
+  virtual std::vector<std::filesystem::path> StaleFiles(const std::filesystem::path& directory,
+                                                        std::string_view prefix,
+                                                        std::chrono::seconds age) = 0;
 
   virtual std::uint32_t ProcessId() = 0;
 };
+
+// StaleFiles through std::filesystem, for the implementations on real files.
+std::vector<std::filesystem::path> StaleFilesIn(const std::filesystem::path& directory,
+                                                std::string_view prefix, std::chrono::seconds age);
 
 // The platform's implementation.
 SessionPlatform& SystemSessionPlatform();

@@ -211,6 +211,11 @@ bool SodiumSessionPlatform::EraseFile(const std::filesystem::path& path) {
   return fd && ::fsync(fd.get()) == 0;
 }
 
+std::vector<std::filesystem::path> SodiumSessionPlatform::StaleFiles(
+    const std::filesystem::path& directory, std::string_view prefix, std::chrono::seconds age) {
+  return StaleFilesIn(directory, prefix, age);
+}
+
 std::uint32_t SodiumSessionPlatform::ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 SessionPlatform& SystemSessionPlatform() {

@@ -29,6 +29,9 @@ class SodiumSessionPlatform final : public SessionPlatform {
                    std::string_view bytes) override;
   bool DeleteFile(const std::filesystem::path& path) override;
   bool EraseFile(const std::filesystem::path& path) override;
+  std::vector<std::filesystem::path> StaleFiles(const std::filesystem::path& directory,
+                                                std::string_view prefix,
+                                                std::chrono::seconds age) override;
   std::uint32_t ProcessId() override;
 
  private:

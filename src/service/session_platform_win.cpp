@@ -3,6 +3,9 @@
 #include <bcrypt.h>
 #include <dpapi.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "base/unique_handle_win.h"
 #include "base/utf.h"
 #include "base/wide_win.h"
@@ -46,6 +49,37 @@ DATA_BLOB In(std::string_view bytes) {
 DATA_BLOB In(std::span<const std::uint8_t> bytes) {
   return DATA_BLOB{static_cast<DWORD>(bytes.size()), const_cast<BYTE*>(bytes.data())};
 }
+
+// Antivirus scanners and indexers open new and changed files for a moment, often without
+// delete or write sharing; a rename, deletion or truncation then fails with one of these
+// and succeeds once they let go. Retried for `budget` in short sleeps, keeping the last
+// error for the caller.
+bool HeldElsewhere(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+template <typename Step>
+bool RetryWhileHeld(std::chrono::milliseconds budget, Step step) {
+  const auto deadline = std::chrono::steady_clock::now() + budget;
+  DWORD pause = 10;
+  for (;;) {
+    if (step()) return true;
+    const DWORD error = GetLastError();
+    if (!HeldElsewhere(error) ||
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(pause) > deadline) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(pause);
+    pause = std::min<DWORD>(pause * 2, 100);
+  }
+}
+
+constexpr std::chrono::milliseconds kReplaceRetry{1000};
+// A logout may need both: together about a second.
+constexpr std::chrono::milliseconds kDeleteRetry{500};
+constexpr std::chrono::milliseconds kEraseRetry{500};
 
 class Win32SessionPlatform final : public SessionPlatform {
  public:
@@ -136,30 +170,44 @@ class Win32SessionPlatform final : public SessionPlatform {
                      nullptr) ||
           written != bytes.size() || !FlushFileBuffers(file.get())) {
         file.reset();
-        ::DeleteFileW(temporary.c_str());
+        DeleteFile(temporary);
         return false;
       }
     }
-    if (!MoveFileExW(temporary.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      ::DeleteFileW(temporary.c_str());
+    // Within one volume this is a rename, which MOVEFILE_WRITE_THROUGH does not flush (it
+    // only waits for a move done as copy and delete); the data itself was flushed above.
+    if (!RetryWhileHeld(kReplaceRetry, [&] {
+          return MoveFileExW(temporary.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        })) {
+      DeleteFile(temporary);
       return false;
     }
     return true;
   }
 
   bool DeleteFile(const std::filesystem::path& path) override {
-    if (::DeleteFileW(path.c_str())) return true;
+    if (RetryWhileHeld(kDeleteRetry, [&] { return ::DeleteFileW(path.c_str()); })) return true;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
 
   bool EraseFile(const std::filesystem::path& path) override {
     // Shared with whoever holds it open, which is what usually stops the deletion.
-    const UniqueFileHandle file(CreateFileW(
-        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle file;
+    RetryWhileHeld(kEraseRetry, [&] {
+      file.reset(CreateFileW(path.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      return static_cast<bool>(file);
+    });
     return file && FlushFileBuffers(file.get());
+  }
+
+  std::vector<std::filesystem::path> StaleFiles(const std::filesystem::path& directory,
+                                                std::string_view prefix,
+                                                std::chrono::seconds age) override {
+    return StaleFilesIn(directory, prefix, age);
   }
 
   std::uint32_t ProcessId() override { return GetCurrentProcessId(); }

@@ -1,6 +1,8 @@
 #include "service/session_store.h"
 
 #include <atomic>
+#include <chrono>
+#include <random>
 
 #include "base/api_failure.h"
 
@@ -10,6 +12,30 @@ namespace {
 constexpr std::string_view kProbeText = "Vardeko native session availability";
 
 std::atomic<std::uint32_t> g_writeCounter{0};
+
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr std::chrono::seconds kLeftoverAge{60};
+
+// 64 random bits: a process id is reused and the counter starts again with each process,
+// so without them a temporary left by a crash could hold the next write's name.
+std::string RandomPart() {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::uint64_t bits = 0;
+  try {
+    std::random_device device;
+    bits = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  } catch (...) {
+    // No system source: the clock still differs from any earlier process's.
+    bits = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  }
+  std::string text(16, '0');
+  for (char& c : text) {
+    c = kHex[bits & 0x0F];
+    bits >>= 4;
+  }
+  return text;
+}
 
 std::string FileName(const Sha256Digest& digest) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -43,6 +69,7 @@ SessionStore::SessionStore(SessionPlatform& platform, std::string_view baseUrl,
   // The probe's blob is wiped with its SecretString and never written.
   if (!platform_.Protect(kProbeText, kSessionDescription, entropy_)) return;
   persistent_ = true;
+  RemoveLeftoverTemporaries();
 
   const std::optional<std::string> blob = platform_.ReadFile(sessionFile_, kMaxSessionFileBytes);
   if (!blob || blob->empty()) return;  // missing, unreadable, empty or too large: left alone
@@ -104,10 +131,21 @@ void SessionStore::RemoveSessionFile() {
   if (!platform_.DeleteFile(sessionFile_)) platform_.EraseFile(sessionFile_);
 }
 
+void SessionStore::RemoveLeftoverTemporaries() {
+  // Only this store's names (the session file's own name with the mark), and only those
+  // untouched for a while: a write takes milliseconds, and another process on the same
+  // folder (the headless host beside the program) may be in the middle of one.
+  const std::string prefix = sessionFile_.filename().string() + std::string(kTemporaryMark);
+  for (const std::filesystem::path& leftover :
+       platform_.StaleFiles(sessionFile_.parent_path(), prefix, kLeftoverAge)) {
+    platform_.DeleteFile(leftover);
+  }
+}
+
 bool SessionStore::WriteSessionFile(std::string_view blob) {
   std::filesystem::path temporary = sessionFile_;
-  temporary += ".tmp-" + std::to_string(platform_.ProcessId()) + "-" +
-               std::to_string(g_writeCounter.fetch_add(1) + 1);
+  temporary += std::string(kTemporaryMark) + std::to_string(platform_.ProcessId()) + "-" +
+               std::to_string(g_writeCounter.fetch_add(1) + 1) + "-" + RandomPart();
   return platform_.ReplaceFile(sessionFile_, temporary, blob);
 }
 

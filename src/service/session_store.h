@@ -51,6 +51,8 @@ class SessionStore {
 
  private:
   bool WriteSessionFile(std::string_view blob);
+  // Temporaries of writes that a crash or power loss cut short.
+  void RemoveLeftoverTemporaries();
   // Deletes the session file, or empties it when it cannot be deleted.
   void RemoveSessionFile();
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -30,6 +31,13 @@ class FakeHttpEngine final : public HttpEngine {
     HttpTarget target;
     std::string headers;
     std::string body;
+    int sends = 0;
+    std::vector<std::uint32_t> resends;  // the errors PrepareResend was given
+  };
+  // One delivery of `notification` replaced by a request error `error`.
+  struct ScriptedError {
+    std::uint32_t notification;
+    std::uint32_t error;
   };
 
   ~FakeHttpEngine() override { JoinThreads(); }
@@ -52,8 +60,9 @@ class FakeHttpEngine final : public HttpEngine {
   std::uint32_t openError = 0;
   std::uint32_t failOn = 0;  // notification replaced by a request error
   std::uint32_t failWith = 12029;
-  std::uint32_t neverDeliver = 0;  // notification held back
-  bool deferClosing = false;       // closing waits for FinishClosing
+  std::uint32_t neverDeliver = 0;    // notification held back
+  std::deque<ScriptedError> script;  // used up in order, before failOn
+  bool deferClosing = false;         // closing waits for FinishClosing
   std::mutex mutex;
   std::vector<Seen> seen;
   int opened = 0;
@@ -66,6 +75,14 @@ class FakeHttpEngine final : public HttpEngine {
       std::lock_guard lock(mutex);
       held_.push_back({sink, notification, value});
       return;
+    }
+    {
+      std::lock_guard lock(mutex);
+      if (!script.empty() && script.front().notification == notification) {
+        notification = kNotifyRequestError;
+        value = script.front().error;
+        script.pop_front();
+      }
     }
     if (notification == failOn) {
       notification = kNotifyRequestError;
@@ -121,8 +138,14 @@ class FakeHttpRequest final : public HttpRequest {
       std::lock_guard lock(engine_.mutex);
       engine_.seen[index_].headers = WideToUtf8(headers);
       engine_.seen[index_].body = std::string(body);
+      ++engine_.seen[index_].sends;
     }
     engine_.Deliver(sink_, kNotifySendComplete, 0);
+    return 0;
+  }
+  std::uint32_t PrepareResend(std::uint32_t error) override {
+    std::lock_guard lock(engine_.mutex);
+    engine_.seen[index_].resends.push_back(error);
     return 0;
   }
   std::uint32_t ReceiveResponse() override {
@@ -167,7 +190,7 @@ inline std::uint32_t FakeHttpEngine::Open(const HttpTarget& target,
   std::lock_guard lock(mutex);
   ++opened;
   if (openError != 0) return openError;
-  seen.push_back({target, {}, {}});
+  seen.push_back(Seen{target, {}, {}, 0, {}});
   request = std::make_unique<FakeHttpRequest>(*this, seen.size() - 1);
   return 0;
 }

@@ -48,6 +48,11 @@ class FaultySessionPlatform final : public SessionPlatform {
     ++erases;
     return real_.EraseFile(path);
   }
+  std::vector<std::filesystem::path> StaleFiles(const std::filesystem::path& directory,
+                                                std::string_view prefix,
+                                                std::chrono::seconds age) override {
+    return real_.StaleFiles(directory, prefix, age);
+  }
   std::uint32_t ProcessId() override { return real_.ProcessId(); }
 
   bool failHash = false;

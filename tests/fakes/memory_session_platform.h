@@ -59,6 +59,20 @@ class MemorySessionPlatform final : public SessionPlatform {
     file->second.clear();
     return true;
   }
+  // Files here have no times: all count as stale.
+  std::vector<std::filesystem::path> StaleFiles(const std::filesystem::path& directory,
+                                                std::string_view prefix,
+                                                std::chrono::seconds) override {
+    std::lock_guard lock(mutex_);
+    std::vector<std::filesystem::path> found;
+    for (const auto& [name, bytes] : files_) {
+      const std::filesystem::path path(name);
+      if (path.parent_path() == directory && path.filename().string().starts_with(prefix)) {
+        found.push_back(path);
+      }
+    }
+    return found;
+  }
   std::uint32_t ProcessId() override { return 1; }
 
  private:

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "base/bounded_json.h"
 #include "fakes/expect_failure.h"
 #include "fakes/fake_http_engine.h"
@@ -57,6 +59,10 @@ TEST_P(HttpTransportTest, HeaderBlockAndTargetAreByteExact) {
   EXPECT_TRUE(seen.target.secure);
   EXPECT_EQ(seen.target.verb, u"POST");
   EXPECT_EQ(seen.target.timeoutMs, 15000);
+  EXPECT_EQ(seen.target.replyHeaderTimeoutMs, 15000 + kReplyHeaderMarginMs);
+  EXPECT_EQ(seen.target.connectTimeoutMs, kConnectTimeoutPerAddressMs);
+  EXPECT_TRUE(seen.target.addressFallback);
+  EXPECT_EQ(seen.sends, 1);
 }
 
 TEST_P(HttpTransportTest, UnauthenticatedRequestsCarryNoTokenAndExtraLinesComeLast) {
@@ -166,6 +172,45 @@ TEST_P(HttpTransportTest, EngineErrorsMapToTimeoutOrNetworkError) {
   engine.failWith = 12030;
   engine.reply.body = "{}";
   EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kNetworkError));
+}
+
+TEST_P(HttpTransportTest, ResendsOnTheSameRequestWhatTheEngineAsksForAndNoMore) {
+  LogIn("tok");
+  engine.reply.body = R"({"ok":1})";
+  // A server asking for an optional client certificate: sent again without one.
+  engine.script = {{kNotifySendComplete, kErrorClientCertificateNeeded}};
+  EXPECT_EQ(Get("/me"), json({{"ok", 1}}));
+  // The engine asking for a resend once the request went out.
+  engine.script = {{kNotifyHeadersAvailable, kErrorResendRequest}};
+  EXPECT_EQ(Get("/me"), json({{"ok", 1}}));
+  ASSERT_EQ(engine.seen.size(), 2u);
+  EXPECT_EQ(engine.seen[0].sends, 2);
+  EXPECT_EQ(engine.seen[0].resends, std::vector<std::uint32_t>{kErrorClientCertificateNeeded});
+  EXPECT_EQ(engine.seen[1].sends, 2);
+  EXPECT_EQ(engine.seen[1].resends, std::vector<std::uint32_t>{kErrorResendRequest});
+  EXPECT_EQ(engine.seen[1].headers, "Accept: application/json\r\nAuthorization: Bearer tok\r\n");
+
+  // Asked for ever: a few resends, then the failure of any other engine error, long
+  // before the deadline.
+  engine.failOn = kNotifySendComplete;
+  engine.failWith = kErrorClientCertificateNeeded;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(FailureOf([&] { Get("/me"); }), Text(failures::kNetworkError));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(engine.seen.back().sends, 1 + kMaxResends);
+  EXPECT_EQ(engine.opened, 3);  // one request per exchange, resent in place
+}
+
+TEST_P(HttpTransportTest, NoResendOnceTheDeadlineHasPassed) {
+  LogIn("tok");
+  engine.failOn = kNotifySendComplete;
+  engine.failWith = kErrorResendRequest;
+  engine.reply.body = "{}";
+  // A zero time-out: the first answer already comes at the deadline.
+  const std::string failure = FailureOf([&] { transport.Json(u"GET", "/me", nullptr, true, 0); });
+  EXPECT_TRUE(failure == Text(failures::kNetworkError) || failure == Text(failures::kTimeout))
+      << failure;
+  EXPECT_EQ(engine.seen[0].sends, 1);
 }
 
 TEST_P(HttpTransportTest, DeadlineEndsAHangingBodyAndTheStateOutlivesTheCaller) {

@@ -185,6 +185,8 @@ TEST_F(MethodTableTest, EveryMethodReachesItsEndpoint) {
     EXPECT_EQ(seen.body, c.body) << c.method;
     EXPECT_EQ(seen.headers, c.body.empty() ? auth : authJson) << c.method;
     EXPECT_EQ(seen.target.timeoutMs, c.timeout) << c.method;
+    // The reply's headers may take the whole time-out, not WinHTTP's 90 s.
+    EXPECT_EQ(seen.target.replyHeaderTimeoutMs, c.timeout + kReplyHeaderMarginMs) << c.method;
   }
 }
 
@@ -303,6 +305,7 @@ TEST_F(MethodTableTest, UploadSendsTheDecodedBytesWithItsHeaderLines) {
   EXPECT_EQ(WideToUtf8(seen.target.objectName), "/api/matches");
   EXPECT_EQ(seen.body, "ABC");
   EXPECT_EQ(seen.target.timeoutMs, 100000);
+  EXPECT_EQ(seen.target.replyHeaderTimeoutMs, 100000 + kReplyHeaderMarginMs);
   EXPECT_EQ(seen.headers,
             std::string("Accept: application/json\r\nAuthorization: Bearer tok-1\r\n"
                         "Content-Type: image/png\r\nX-File-Name: %E6%88%AA%E5%9B%BE%201.png\r\n"

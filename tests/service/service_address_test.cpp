@@ -40,7 +40,10 @@ TEST(ServiceAddressTest, NormalisesTheBaseUrl) {
       {"http://[::1]:8080/api", "http://[::1]:8080/api", u"[::1]", u"/api", 8080, false},
       {"https://[2001:DB8::1]/api", "https://[2001:db8::1]/api", u"[2001:db8::1]", u"/api", 443,
        true},
-      {"https://账本.example/api", "https://账本.example/api", u"账本.example", u"/api", 443, true},
+      // International names are accepted in their ASCII (Punycode) form, as WinHTTP takes them.
+      {"https://API.xn--fiqs8s/api", "https://api.xn--fiqs8s/api", u"api.xn--fiqs8s", u"/api", 443,
+       true},
+      {"http://localhost:65535", "http://localhost:65535", u"localhost", u"", 65535, false},
   };
   for (const auto& c : cases) {
     const ServiceAddress address = ParseServiceAddress(c.url);
@@ -74,6 +77,13 @@ TEST(ServiceAddressTest, RefusesWhatIsNotHttpsOrLocal) {
       {"https:///api", kInvalid},
       {"https://api.example.com:99999/api", kInvalid},
       {"https://api.example.com:8x/api", kInvalid},
+      // WinHTTP reads port 0 as the scheme's default, which the address would not say.
+      {"https://api.example.com:0/api", kInvalid},
+      {"http://localhost:00/api", kInvalid},
+      // Host names with letters beyond ASCII: WinHTTP connects only to the Punycode form.
+      {"https://账本.example/api", kInvalid},
+      {"https://api.exämple.com/api", kInvalid},
+      {"http://ｌｏｃａｌｈｏｓｔ/api", kInvalid},
       {"http://api.example.com/api", kNeedsHttps},
       {"http://127.0.0.2/api", kNeedsHttps},
       {"http://192.168.1.10/api", kNeedsHttps},

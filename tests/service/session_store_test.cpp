@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <regex>
 
 #include "fakes/expect_failure.h"
 #include "fakes/fake_http_engine.h"
@@ -186,6 +188,35 @@ TEST_F(SessionStoreTest, FailingWriteMakesTheStoreMemoryOnlyWithTheTokenKept) {
                                               std::to_string(real.ProcessId()) + "-",
                                           0),
             0u);
+}
+
+TEST_F(SessionStoreTest, OldLeftoversOfThisStoreGoAndNewTemporaryNamesCannotMeetThem) {
+  const std::string name = SessionStore(platform, url, data.path()).SessionFile().filename();
+  const std::string pid = std::to_string(real.ProcessId());
+  // Left by a crash of an earlier process that had this process id, with the names its
+  // first writes used; one being written by another process right now; another store's.
+  const std::string leftover = name + ".tmp-" + pid + "-1";
+  const std::string inProgress = name + ".tmp-" + pid + "-2-0123456789abcdef";
+  const std::string foreign = "session-native-0000000000000000.bin.tmp-" + pid + "-1";
+  for (const std::string& file : {leftover, inProgress, foreign}) data.Write(file, "x");
+  const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5);
+  std::filesystem::last_write_time(data.path() / leftover, longAgo);
+  std::filesystem::last_write_time(data.path() / foreign, longAgo);
+
+  SessionStore store(platform, url, data.path());
+  EXPECT_FALSE(std::filesystem::exists(data.path() / leftover));
+  EXPECT_TRUE(std::filesystem::exists(data.path() / inProgress));
+  EXPECT_TRUE(std::filesystem::exists(data.path() / foreign));
+  store.StoreToken(SecretString(std::string("tok-1")), store.AdvanceAuthGeneration());
+  store.StoreToken(SecretString(std::string("tok-2")), store.AdvanceAuthGeneration());
+  EXPECT_TRUE(store.IsPersistent());
+  ASSERT_EQ(platform.temporaries.size(), 2u);
+  const std::regex shape(name + R"(\.tmp-)" + pid + R"(-\d+-[0-9a-f]{16})");
+  for (const std::string& temporary : platform.temporaries) {
+    EXPECT_TRUE(std::regex_match(temporary, shape)) << temporary;
+  }
+  EXPECT_NE(platform.temporaries[0].substr(platform.temporaries[0].size() - 16),
+            platform.temporaries[1].substr(platform.temporaries[1].size() - 16));
 }
 
 TEST_F(SessionStoreTest, UnavailableProtectionOrFolderMeansMemoryOnly) {

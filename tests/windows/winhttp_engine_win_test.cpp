@@ -106,5 +106,22 @@ TEST_F(WinHttpEngineTest, ServerThatNeverAnswersEndsInTimeoutAtTheDeadline) {
   EXPECT_LT(elapsed, std::chrono::milliseconds(5000));
 }
 
+TEST_F(WinHttpEngineTest, ARequestCanBeReadiedToGoOnWithoutAClientCertificate) {
+  HttpTarget target;
+  target.host = u"127.0.0.1";
+  target.port = static_cast<std::uint16_t>(port);
+  target.secure = true;  // a certificate is a matter of TLS only
+  target.verb = u"GET";
+  target.objectName = u"/echo";
+  target.timeoutMs = 15000;
+  target.connectTimeoutMs = kConnectTimeoutPerAddressMs;
+  target.replyHeaderTimeoutMs = 15000 + kReplyHeaderMarginMs;
+  target.addressFallback = true;
+  std::unique_ptr<HttpRequest> request;
+  ASSERT_EQ(SystemHttpEngine().Open(target, request), 0u);
+  EXPECT_EQ(request->PrepareResend(kErrorClientCertificateNeeded), 0u);
+  EXPECT_EQ(request->PrepareResend(kErrorResendRequest), 0u);
+}
+
 }  // namespace
 }  // namespace vardeko::testing
