@@ -10,9 +10,9 @@
 #include <map>
 #include <stdexcept>
 #include <string>
-#include <vector>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "base/secure_wipe.h"
 #include "base/unique_handle_win.h"
@@ -585,8 +585,7 @@ class Runtime final : public BrowserRuntime {
   void RunLater(std::chrono::milliseconds delay, std::function<void()> task) override {
     // A thread timer: its WM_TIMER comes through the message loop, which calls the
     // procedure.
-    const UINT_PTR timer =
-        SetTimer(nullptr, 0, static_cast<UINT>(delay.count()), &RunDelayedTask);
+    const UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(delay.count()), &RunDelayedTask);
     if (timer == 0) throw std::runtime_error("timer");
     DelayedTasks()[timer] = std::move(task);
     timers_.push_back(timer);

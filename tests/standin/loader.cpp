@@ -57,8 +57,8 @@ json LoaderVariables() {
     const std::wstring name = text.substr(0, equals);
     if (CompareStringOrdinal(name.c_str(), std::min<int>(9, name.size()), L"WEBVIEW2_", 9, TRUE) !=
             CSTR_EQUAL ||
-        CompareStringOrdinal(name.c_str(), std::min<int>(17, name.size()), L"WEBVIEW2_STANDIN_",
-                             17, TRUE) == CSTR_EQUAL) {
+        CompareStringOrdinal(name.c_str(), std::min<int>(17, name.size()), L"WEBVIEW2_STANDIN_", 17,
+                             TRUE) == CSTR_EQUAL) {
       continue;
     }
     seen[Utf8(name)] = equals == std::wstring::npos ? "" : Utf8(text.substr(equals + 1));

@@ -525,7 +525,8 @@ void CompleteController(HWND parent,
   ComPtr<Controller> controller;
   HRESULT result = PlannedFailure("controller-completion");
   if (SUCCEEDED(result) && Mode("fail-controller-completion")) result = E_FAIL;
-  if (SUCCEEDED(result) && !IsWindow(parent)) result = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+  if (SUCCEEDED(result) && !IsWindow(parent))
+    result = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
   if (SUCCEEDED(result)) controller = Make<Controller>(parent);
   RecordCall("raise", "ControllerCompleted", json{{"result", Result(result)}});
   const HRESULT returned = handler->Invoke(result, controller.Get());

@@ -163,7 +163,9 @@ class Request final
     : public Object<ICoreWebView2WebResourceRequestStubs, ICoreWebView2WebResourceRequest> {
  public:
   Request(std::wstring uri, std::wstring method)
-      : Object("ICoreWebView2WebResourceRequest"), uri_(std::move(uri)), method_(std::move(method)) {}
+      : Object("ICoreWebView2WebResourceRequest"),
+        uri_(std::move(uri)),
+        method_(std::move(method)) {}
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override;
   HRESULT STDMETHODCALLTYPE get_Method(LPWSTR* method) override;
 
@@ -275,13 +277,15 @@ class Settings final
   STANDIN_SETTING(ICoreWebView2Settings8, IsReputationCheckingRequired, TRUE)
   STANDIN_SETTING(ICoreWebView2Settings9, IsNonClientRegionSupportEnabled, FALSE)
 #undef STANDIN_SETTING
-  HRESULT STDMETHODCALLTYPE get_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS* value) override {
+  HRESULT STDMETHODCALLTYPE
+  get_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS* value) override {
     RecordCall("ICoreWebView2Settings7.get_HiddenPdfToolbarItems");
     if (value == nullptr) return E_POINTER;
     *value = hiddenPdfToolbarItems_;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS value) override {
+  HRESULT STDMETHODCALLTYPE
+  put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS value) override {
     RecordCall("ICoreWebView2Settings7.put_HiddenPdfToolbarItems", static_cast<int>(value));
     hiddenPdfToolbarItems_ = value;
     return S_OK;

@@ -102,8 +102,7 @@ Lines Join(std::initializer_list<Lines> parts) {
 // Everything the program does with a new controller, for a window of the given size: the
 // configuration, serving the renderer folder (normal runs), the browser's place clear of
 // the resize band, the navigation and the focus.
-Lines BringUpCalls(const Lines& configure, const RECT& window,
-                   const std::string& startUrl) {
+Lines BringUpCalls(const Lines& configure, const RECT& window, const std::string& startUrl) {
   const int width = window.right - window.left;
   const int height = window.bottom - window.top;
   return Join({configure,
@@ -128,10 +127,8 @@ Lines ServedCalls(const std::string& uri, int context, int status, const std::st
               std::string(body.empty() ? "false " : "true ") + std::to_string(status) + " " +
               Quote(reason) + " " + Quote(headers),
           "ICoreWebView2WebResourceRequestedEventArgs.put_Response true",
-          R"(raised "WebResourceRequested" )" + json{{"filtered", true},
-                                                     {"response", response},
-                                                     {"results", {"0x00000000"}}}
-                                                    .dump()};
+          R"(raised "WebResourceRequested" )" +
+              json{{"filtered", true}, {"response", response}, {"results", {"0x00000000"}}}.dump()};
 }
 
 // The start document and every file it links, each answered by the program.
@@ -332,6 +329,7 @@ class ScenarioTest : public ::testing::Test {
 
 TEST_F(ScenarioTest, NormalRunCreatesTheBrowserInOrderServesEveryPageFileAndOpensCentred) {
   SetLoaderVariables();
+  const auto started = std::chrono::steady_clock::now();
   run.Start();
   // From the navigation to the loaded page: no lookup of the private name delays it.
   ASSERT_GE(run.WaitFor(R"(ICoreWebView2.Navigate ")", true), 0);
@@ -340,6 +338,10 @@ TEST_F(ScenarioTest, NormalRunCreatesTheBrowserInOrderServesEveryPageFileAndOpen
   const auto loading = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - navigated);
   RecordProperty("navigation_to_loaded_ms", static_cast<int>(loading.count()));
+  RecordProperty("start_to_loaded_ms",
+                 static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - started)
+                                      .count()));
   EXPECT_LT(loading, 1500ms);
   ASSERT_NE(run.Window(), nullptr);
   const Lines lines = run.Lines();
@@ -356,20 +358,20 @@ TEST_F(ScenarioTest, NormalRunCreatesTheBrowserInOrderServesEveryPageFileAndOpen
   EXPECT_EQ(placed.right - placed.left, width);
   EXPECT_EQ(placed.bottom - placed.top, height);
 
-  const Lines expected = Join(
-      {{EnvironmentCall(run, ""), R"(raise "EnvironmentCompleted" {"result":"0x00000000"})",
-        "ICoreWebView2Environment.CreateCoreWebView2Controller " + parent,
-        R"(raised "EnvironmentCompleted" {"results":["0x00000000"]})",
-        R"(raise "ControllerCompleted" {"result":"0x00000000"})"},
-       BringUpCalls(ConfigureCalls(false, false), placed, kStartUrl),
-       {R"(raised "ControllerCompleted" {"results":["0x00000000"]})",
-        R"(raise "NavigationStarting" {"uri":"https://app.vardeko.localhost/index.html"})",
-        "ICoreWebView2NavigationStartingEventArgs.get_Uri",
-        R"(raised "NavigationStarting" {"cancel":false,"results":["0x00000000"]})"},
-       StartDocumentLoadCalls(),
-       {        R"(raise "NavigationCompleted" {"status":0,"success":true})",
-        "ICoreWebView2NavigationCompletedEventArgs.get_IsSuccess",
-        R"(raised "NavigationCompleted" {"results":["0x00000000"]})"}});
+  const Lines expected =
+      Join({{EnvironmentCall(run, ""), R"(raise "EnvironmentCompleted" {"result":"0x00000000"})",
+             "ICoreWebView2Environment.CreateCoreWebView2Controller " + parent,
+             R"(raised "EnvironmentCompleted" {"results":["0x00000000"]})",
+             R"(raise "ControllerCompleted" {"result":"0x00000000"})"},
+            BringUpCalls(ConfigureCalls(false, false), placed, kStartUrl),
+            {R"(raised "ControllerCompleted" {"results":["0x00000000"]})",
+             R"(raise "NavigationStarting" {"uri":"https://app.vardeko.localhost/index.html"})",
+             "ICoreWebView2NavigationStartingEventArgs.get_Uri",
+             R"(raised "NavigationStarting" {"cancel":false,"results":["0x00000000"]})"},
+            StartDocumentLoadCalls(),
+            {R"(raise "NavigationCompleted" {"status":0,"success":true})",
+             "ICoreWebView2NavigationCompletedEventArgs.get_IsSuccess",
+             R"(raised "NavigationCompleted" {"results":["0x00000000"]})"}});
   EXPECT_EQ(run.Slice(1, static_cast<int>(lines.size()), Join({kCalls, {"raise"}})), expected);
   EXPECT_EQ(run.Slice(0, static_cast<int>(lines.size()), {"resolving", "served-by-mapping"}),
             Lines{});
@@ -467,7 +469,7 @@ TEST_F(ScenarioTest, GuardsLetOnlyTheStartUrlThrough) {
         .get<bool>();
   };
   EXPECT_TRUE(filtered(kStartUrl, 1));
-  EXPECT_TRUE(filtered(kStartUrl, 6));  // as a script
+  EXPECT_TRUE(filtered(kStartUrl, 6));                                      // as a script
   EXPECT_TRUE(filtered("https://app.vardeko.localhost/assets/app.js", 8));  // fetch
   EXPECT_TRUE(filtered("https://app.vardeko.localhost/index.html?x", 1));
   EXPECT_FALSE(filtered("https://app.vardeko.localhost.example/index.html", 1));
@@ -583,10 +585,10 @@ TEST_F(ScenarioTest, AppInfoAndWindowControlActOnTheRealWindow) {
 
 TEST_F(ScenarioTest, MessagesFromAnyOtherDocumentGetNoReply) {
   StartAndLoad();
-  for (const json& source :
-       {json("https://app.vardeko.localhost/index.html?x"),
-        json("https://app.vardeko.localhost/other.html"), json("https://APP.vardeko.localhost/index.html"),
-        json("https://evil.example/index.html"), json(nullptr)}) {
+  for (const json& source : {json("https://app.vardeko.localhost/index.html?x"),
+                             json("https://app.vardeko.localhost/other.html"),
+                             json("https://APP.vardeko.localhost/index.html"),
+                             json("https://evil.example/index.html"), json(nullptr)}) {
     const Lines lines = run.Command({{"do", "web-message"},
                                      {"source", source},
                                      {"json", Request("f", "appInfo", json::array())}});
@@ -684,33 +686,55 @@ TEST_F(ScenarioTest, OnlyFilesInsideTheRendererFolderAreEverServed) {
   StartAndLoad();
 
   const std::string origin = kOrigin;
-  const json notFound{{"body", nullptr}, {"headers", kNoSniff}, {"reason", "Not Found"},
-                      {"status", 404}};
+  const json notFound{
+      {"body", nullptr}, {"headers", kNoSniff}, {"reason", "Not Found"}, {"status", 404}};
   for (const char* path : {
-           "/secret.txt", "/../secret.txt", "/%2e%2e/secret.txt", "/assets/..%2F..%2Fsecret.txt",
-           "/./index.html", "/assets//app.js", "/assets%5Capp.js", "/C:/windows/win.ini",
-           "/C%3A%5Cwindows%5Cwin.ini", "/%5C%5Cserver%5Cshare%5Cx", "//server/share/x",
-           "/app.js%00.png", "/app%0D.js", "/index.html::$DATA", "/index.html:x", "/CON",
-           "/nul.txt", "/Aux.css", "/COM1.js", "/LPT9.png", "/prn", "/favicon.ico.",
-           "/favicon.ico%20", "/link.txt", "/up/secret.txt", "/folder.js", "/missing.js", "/",
+           "/secret.txt",
+           "/../secret.txt",
+           "/%2e%2e/secret.txt",
+           "/assets/..%2F..%2Fsecret.txt",
+           "/./index.html",
+           "/assets//app.js",
+           "/assets%5Capp.js",
+           "/C:/windows/win.ini",
+           "/C%3A%5Cwindows%5Cwin.ini",
+           "/%5C%5Cserver%5Cshare%5Cx",
+           "//server/share/x",
+           "/app.js%00.png",
+           "/app%0D.js",
+           "/index.html::$DATA",
+           "/index.html:x",
+           "/CON",
+           "/nul.txt",
+           "/Aux.css",
+           "/COM1.js",
+           "/LPT9.png",
+           "/prn",
+           "/favicon.ico.",
+           "/favicon.ico%20",
+           "/link.txt",
+           "/up/secret.txt",
+           "/folder.js",
+           "/missing.js",
+           "/",
        }) {
     EXPECT_EQ(Fetch(origin + path), notFound) << path;
   }
   // Query and fragment do not change the name; a Chinese name is served.
-  EXPECT_EQ(Fetch(origin + "/assets/app.js?v=1#x"),
-            (json{{"body", Hex("export {};\n")},
-                  {"headers", std::string("Content-Type: text/javascript; charset=utf-8\r\n") +
-                                  kNoSniff},
-                  {"reason", "OK"},
-                  {"status", 200}}));
+  EXPECT_EQ(
+      Fetch(origin + "/assets/app.js?v=1#x"),
+      (json{{"body", Hex("export {};\n")},
+            {"headers", std::string("Content-Type: text/javascript; charset=utf-8\r\n") + kNoSniff},
+            {"reason", "OK"},
+            {"status", 200}}));
   EXPECT_EQ(Fetch(origin + "/images/%E8%B4%A6%E6%9C%AC.png", 3).at("status"), 200);
   // A link is followed; where it leads decides.
-  EXPECT_EQ(Fetch(origin + "/inner.js"),
-            (json{{"body", Hex("export {};\n")},
-                  {"headers", std::string("Content-Type: text/javascript; charset=utf-8\r\n") +
-                                  kNoSniff},
-                  {"reason", "OK"},
-                  {"status", 200}}));
+  EXPECT_EQ(
+      Fetch(origin + "/inner.js"),
+      (json{{"body", Hex("export {};\n")},
+            {"headers", std::string("Content-Type: text/javascript; charset=utf-8\r\n") + kNoSniff},
+            {"reason", "OK"},
+            {"status", 200}}));
   const json posted = Fetch(kStartUrl, 1, "POST");
   EXPECT_EQ(posted, (json{{"body", nullptr},
                           {"headers", std::string("Allow: GET\r\n") + kNoSniff},
@@ -738,8 +762,8 @@ TEST_F(ScenarioTest, AfterAPassingHangTheFirstMessageRestoresTheCloseGuard) {
   EXPECT_EQ(run.Post(Request("i", "appInfo", json::array()), kStartUrl).size(), 1u);
   const int closing = run.Count();
   PostMessageW(run.Window(), WM_CLOSE, 0, 0);
-  EXPECT_GE(run.WaitFor(std::string("ICoreWebView2.PostWebMessageAsJson ") + kCloseRequested,
-                        false, 10s, closing),
+  EXPECT_GE(run.WaitFor(std::string("ICoreWebView2.PostWebMessageAsJson ") + kCloseRequested, false,
+                        10s, closing),
             0);
   EXPECT_TRUE(run.process().Running());
   CloseFromThePage();
@@ -765,12 +789,13 @@ TEST_F(ScenarioTest, AHangThenACancelledNavigationShowsNothingAndKeepsRunning) {
 
 // A closing instance's browser still holds the user data folder for a moment.
 TEST_F(ScenarioTest, PassingCreationFailuresAreRetriedAndThePageLoads) {
-  run.Modes(L"fail-environment-completion-with:8007139f:2,fail-controller-completion-with:800700aa:1");
+  run.Modes(
+      L"fail-environment-completion-with:8007139f:2,fail-controller-completion-with:800700aa:1");
   StartAndLoad();
   EXPECT_EQ(run.Slice(0, run.Count(), {"CreateCoreWebView2EnvironmentWithOptions "}).size(), 3u);
-  EXPECT_EQ(run.Slice(0, run.Count(), {"ICoreWebView2Environment.CreateCoreWebView2Controller "})
-                .size(),
-            2u);
+  EXPECT_EQ(
+      run.Slice(0, run.Count(), {"ICoreWebView2Environment.CreateCoreWebView2Controller "}).size(),
+      2u);
   EXPECT_EQ(run.process().FindWindowOfClass(L"#32770"), nullptr);
   CloseFromThePage();
 }
@@ -801,9 +826,9 @@ TEST_P(RuntimeFailureTest, ShowsItsBoxAndEnds) {
   EXPECT_EQ(run.WaitFor("ICoreWebView2.Navigate ", true, 0ms), -1);
   // None of these failures passes: nothing is tried twice, a missing runtime included.
   EXPECT_EQ(run.Slice(0, run.Count(), {"CreateCoreWebView2EnvironmentWithOptions "}).size(), 1u);
-  EXPECT_LE(run.Slice(0, run.Count(), {"ICoreWebView2Environment.CreateCoreWebView2Controller "})
-                .size(),
-            1u);
+  EXPECT_LE(
+      run.Slice(0, run.Count(), {"ICoreWebView2Environment.CreateCoreWebView2Controller "}).size(),
+      1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -839,8 +864,7 @@ TEST_F(ScenarioTest, MissingOptionalInterfacesAreSkipped) {
     }
     configure.push_back(call);
   }
-  EXPECT_EQ(ControllerCompletionCalls(run),
-            BringUpCalls(configure, run.WindowRect(), kStartUrl));
+  EXPECT_EQ(ControllerCompletionCalls(run), BringUpCalls(configure, run.WindowRect(), kStartUrl));
   CloseFromThePage();
 }
 
