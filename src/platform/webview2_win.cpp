@@ -574,9 +574,9 @@ class Runtime final : public BrowserRuntime {
  public:
   explicit Runtime(std::filesystem::path loaderPath) : loaderPath_(std::move(loaderPath)) {}
   ~Runtime() override {
+    // Only timers still waiting: the id of one that ran may belong to another by now.
     for (UINT_PTR timer : timers_) {
-      KillTimer(nullptr, timer);
-      DelayedTasks().erase(timer);
+      if (DelayedTasks().erase(timer) > 0) KillTimer(nullptr, timer);
     }
   }
   Runtime(const Runtime&) = delete;
