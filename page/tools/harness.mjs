@@ -13,7 +13,7 @@ import { chromium } from 'playwright-core';
 
 export const repoRoot = fileURLToPath(new URL('../..', import.meta.url));
 export const builtPage = join(repoRoot, 'build', 'renderer');
-export const startUrl = 'https://app.vardeko.local/index.html';
+export const startUrl = 'https://app.vardeko.localhost/index.html';
 export const developmentUrl = 'http://localhost:5173/';
 
 /** The bridge host: VARDEKO_BRIDGE, else the Linux release build of this checkout. */
@@ -282,7 +282,7 @@ export async function servePage(context, { folder = builtPage, startDocument = (
     () => true,
     async (route) => {
       const url = new URL(route.request().url());
-      if (url.origin !== 'https://app.vardeko.local') return route.abort('blockedbyclient');
+      if (url.origin !== 'https://app.vardeko.localhost') return route.abort('blockedbyclient');
       if (url.pathname === '/index.html') {
         const html = startDocument(readFileSync(join(root, 'index.html'), 'utf8'));
         return route.fulfill({ status: 200, headers, body: html });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -39,14 +40,14 @@ struct Color {
   friend bool operator==(const Color&, const Color&) = default;
 };
 
-// Process failure kinds after which the page no longer answers.
+// Process failure kinds: after the first two the page is gone; the third is raised, and
+// repeated every few seconds, while the renderer does not answer, and stops when it does.
 inline constexpr int kBrowserProcessExited = 0;
 inline constexpr int kRenderProcessExited = 1;
 inline constexpr int kRenderProcessUnresponsive = 2;
 
-// Resource access kind of the virtual host mapping, and resource context of a filter.
-inline constexpr int kHostResourceAccessDenyCors = 2;
-inline constexpr int kWebResourceContextDocument = 1;
+// Resource context of a web resource filter: every kind of request.
+inline constexpr int kWebResourceContextAll = 0;
 
 class WebMessageReceivedArgs {
  public:
@@ -108,13 +109,16 @@ class WebResourceResponse {
 class WebResourceRequestedArgs {
  public:
   virtual ~WebResourceRequestedArgs() = default;
+  // The request's URI and method as the runtime gives them; nullopt when it gives none.
+  virtual std::optional<std::u16string> Uri() = 0;
+  virtual std::optional<std::u16string> Method() = 0;
   virtual BrowserResult SetResponse(WebResourceResponse& response) = 0;
 };
 
 template <class Args>
 using BrowserEvent = std::function<void(Args&)>;
 
-// The start document handler answers with a result code of its own.
+// The page file handler answers with a result code of its own.
 using WebResourceRequestedHandler = std::function<BrowserResult(WebResourceRequestedArgs&)>;
 
 class BrowserSettings {
@@ -129,6 +133,10 @@ class BrowserSettings {
   // The later settings; each returns false when this runtime does not offer it.
   virtual bool SetBrowserAcceleratorKeysEnabled(bool enabled) = 0;
   virtual bool SetAutofillEnabled(bool general, bool passwordAutosave) = 0;
+  virtual bool SetPinchZoomEnabled(bool enabled) = 0;
+  virtual bool SetSwipeNavigationEnabled(bool enabled) = 0;
+  // CSS app-region: drag areas of the page move the window as its caption would.
+  virtual bool SetNonClientRegionSupportEnabled(bool enabled) = 0;
 };
 
 // The browser view inside the controller (ICoreWebView2).
@@ -155,10 +163,6 @@ class BrowserView {
   virtual BrowserResult AddNavigationCompleted(BrowserEvent<NavigationCompletedArgs> handler) = 0;
   virtual BrowserResult AddWebResourceRequested(WebResourceRequestedHandler handler) = 0;
 
-  // kBrowserNoInterface when this runtime cannot map folders.
-  virtual BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view hostName,
-                                                          const std::filesystem::path& folder,
-                                                          int accessKind) = 0;
   virtual BrowserResult AddWebResourceRequestedFilter(std::u16string_view uri, int context) = 0;
   virtual BrowserResult Navigate(std::u16string_view uri) = 0;
 };
@@ -187,7 +191,8 @@ class BrowserEnvironment {
   virtual ~BrowserEnvironment() = default;
   // Completion is reported once, through the UI thread's message loop.
   virtual BrowserResult CreateController(WindowHandle parent, ControllerCompleted completed) = 0;
-  // A response with the bytes (copied into a stream), status, reason and header lines.
+  // A response with the bytes (copied into a stream; no stream for none), status,
+  // reason and header lines.
   virtual BrowserResult CreateWebResourceResponse(
       std::string_view body, int status, std::u16string_view reason, std::u16string_view headers,
       std::unique_ptr<WebResourceResponse>& response) = 0;
@@ -214,6 +219,9 @@ class BrowserRuntime {
   virtual BrowserResult CreateEnvironment(const std::filesystem::path& userDataFolder,
                                           BrowserEnvironmentOptions& options,
                                           EnvironmentCompleted completed) = 0;
+  // Runs the task once, after the delay, from the UI thread's message loop; tasks not
+  // yet run when the runtime object is destroyed are dropped.
+  virtual void RunLater(std::chrono::milliseconds delay, std::function<void()> task) = 0;
 };
 
 }  // namespace vardeko

@@ -39,10 +39,6 @@ class PageOnlyView : public BrowserView {
   BrowserResult AddWebResourceRequested(WebResourceRequestedHandler) override {
     return kBrowserFail;
   }
-  BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view, const std::filesystem::path&,
-                                                  int) override {
-    return kBrowserFail;
-  }
   BrowserResult AddWebResourceRequestedFilter(std::u16string_view, int) override {
     return kBrowserFail;
   }

@@ -7,9 +7,12 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "base/secure_wipe.h"
 #include "base/unique_handle_win.h"
@@ -275,12 +278,27 @@ class Response final : public WebResourceResponse {
 class ResourceArgs final : public WebResourceRequestedArgs {
  public:
   explicit ResourceArgs(ICoreWebView2WebResourceRequestedEventArgs* args) : args_(args) {}
+  std::optional<std::u16string> Uri() override {
+    return Read(&ICoreWebView2WebResourceRequest::get_Uri);
+  }
+  std::optional<std::u16string> Method() override {
+    return Read(&ICoreWebView2WebResourceRequest::get_Method);
+  }
   BrowserResult SetResponse(WebResourceResponse& response) override {
     return args_->put_Response(static_cast<Response&>(response).get());
   }
 
  private:
+  std::optional<std::u16string> Read(
+      HRESULT (STDMETHODCALLTYPE ICoreWebView2WebResourceRequest::*getter)(LPWSTR*)) {
+    if (!request_ && (FAILED(args_->get_Request(&request_)) || !request_)) return std::nullopt;
+    UniqueCoTaskMemString text;
+    if (FAILED((request_.Get()->*getter)(text.put())) || !text) return std::nullopt;
+    return std::u16string(AsUtf16View(text.get()));
+  }
+
   ICoreWebView2WebResourceRequestedEventArgs* args_;
+  ComPtr<ICoreWebView2WebResourceRequest> request_;
 };
 
 // --- Settings, view, controller, environment -----------------------------------------
@@ -309,6 +327,24 @@ class Settings final : public BrowserSettings {
     if (FAILED(settings_.As(&settings4))) return false;
     settings4->put_IsGeneralAutofillEnabled(general);
     settings4->put_IsPasswordAutosaveEnabled(passwordAutosave);
+    return true;
+  }
+  bool SetPinchZoomEnabled(bool v) override {
+    ComPtr<ICoreWebView2Settings5> settings5;
+    if (FAILED(settings_.As(&settings5))) return false;
+    settings5->put_IsPinchZoomEnabled(v);
+    return true;
+  }
+  bool SetSwipeNavigationEnabled(bool v) override {
+    ComPtr<ICoreWebView2Settings6> settings6;
+    if (FAILED(settings_.As(&settings6))) return false;
+    settings6->put_IsSwipeNavigationEnabled(v);
+    return true;
+  }
+  bool SetNonClientRegionSupportEnabled(bool v) override {
+    ComPtr<ICoreWebView2Settings9> settings9;
+    if (FAILED(settings_.As(&settings9))) return false;
+    settings9->put_IsNonClientRegionSupportEnabled(v);
     return true;
   }
 
@@ -406,15 +442,6 @@ class View final : public BrowserView {
             .Get(),
         &token);
   }
-  BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view hostName,
-                                                  const std::filesystem::path& folder,
-                                                  int accessKind) override {
-    ComPtr<ICoreWebView2_3> view3;
-    if (FAILED(view_.As(&view3))) return E_NOINTERFACE;
-    return view3->SetVirtualHostNameToFolderMapping(
-        Terminated(hostName).c_str(), folder.c_str(),
-        static_cast<COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND>(accessKind));
-  }
   BrowserResult AddWebResourceRequestedFilter(std::u16string_view uri, int context) override {
     return view_->AddWebResourceRequestedFilter(
         Terminated(uri).c_str(), static_cast<COREWEBVIEW2_WEB_RESOURCE_CONTEXT>(context));
@@ -493,10 +520,13 @@ class Environment final : public BrowserEnvironment {
   BrowserResult CreateWebResourceResponse(std::string_view body, int status,
                                           std::u16string_view reason, std::u16string_view headers,
                                           std::unique_ptr<WebResourceResponse>& response) override {
-    // The stream holds its own copy of the bytes.
-    const ComPtr<IStream> stream = TakeOwnership(SHCreateMemStream(
-        reinterpret_cast<const BYTE*>(body.data()), static_cast<UINT>(body.size())));
-    if (!stream) return E_OUTOFMEMORY;
+    // The stream holds its own copy of the bytes; no body, no stream.
+    ComPtr<IStream> stream;
+    if (!body.empty()) {
+      stream = TakeOwnership(SHCreateMemStream(reinterpret_cast<const BYTE*>(body.data()),
+                                               static_cast<UINT>(body.size())));
+      if (!stream) return E_OUTOFMEMORY;
+    }
     ComPtr<ICoreWebView2WebResourceResponse> raw;
     const HRESULT result = environment_->CreateWebResourceResponse(
         stream.Get(), status, Terminated(reason).c_str(), Terminated(headers).c_str(), &raw);
@@ -512,9 +542,54 @@ using CreateEnvironmentFunction =
     HRESULT(STDAPICALLTYPE*)(PCWSTR, PCWSTR, ICoreWebView2EnvironmentOptions*,
                              ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler*);
 
+// The loader reads these from the process environment and lets them override the
+// program's own choices (extra browser arguments such as a debugging port, another user
+// data folder, channel or browser). The program is configured by its own variables
+// only. Policies an administrator sets in the registry stay in force.
+constexpr const wchar_t* kLoaderVariables[] = {
+    L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", L"WEBVIEW2_USER_DATA_FOLDER",
+    L"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER"};
+
+// Tasks waiting for their thread timer. A timer procedure gets no context but the
+// timer's id, so the tasks are kept here by id. UI thread only.
+std::map<UINT_PTR, std::function<void()>>& DelayedTasks() {
+  static std::map<UINT_PTR, std::function<void()>> tasks;
+  return tasks;
+}
+
+void CALLBACK RunDelayedTask(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  const auto found = DelayedTasks().find(timer);
+  if (found == DelayedTasks().end()) return;
+  const std::function<void()> task = std::move(found->second);
+  DelayedTasks().erase(found);
+  try {
+    task();
+  } catch (...) {
+    // Exceptions never cross the message loop.
+  }
+}
+
 class Runtime final : public BrowserRuntime {
  public:
   explicit Runtime(std::filesystem::path loaderPath) : loaderPath_(std::move(loaderPath)) {}
+  ~Runtime() override {
+    // Only timers still waiting: the id of one that ran may belong to another by now.
+    for (UINT_PTR timer : timers_) {
+      if (DelayedTasks().erase(timer) > 0) KillTimer(nullptr, timer);
+    }
+  }
+  Runtime(const Runtime&) = delete;
+  Runtime& operator=(const Runtime&) = delete;
+
+  void RunLater(std::chrono::milliseconds delay, std::function<void()> task) override {
+    // A thread timer: its WM_TIMER comes through the message loop, which calls the
+    // procedure.
+    const UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(delay.count()), &RunDelayedTask);
+    if (timer == 0) throw std::runtime_error("timer");
+    DelayedTasks()[timer] = std::move(task);
+    timers_.push_back(timer);
+  }
 
   std::unique_ptr<BrowserEnvironmentOptions> CreateOptions() override {
     return std::make_unique<OptionsAdapter>();
@@ -525,6 +600,7 @@ class Runtime final : public BrowserRuntime {
                                   EnvironmentCompleted completed) override {
     const CreateEnvironmentFunction create = EntryPoint();
     if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    for (const wchar_t* name : kLoaderVariables) SetEnvironmentVariableW(name, nullptr);
     return create(
         nullptr, userDataFolder.c_str(), static_cast<OptionsAdapter&>(options).get(),
         MakeCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT,
@@ -558,6 +634,7 @@ class Runtime final : public BrowserRuntime {
 
   std::filesystem::path loaderPath_;
   UniqueModule loader_;
+  std::vector<UINT_PTR> timers_;
 };
 
 }  // namespace

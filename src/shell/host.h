@@ -31,7 +31,14 @@ class Host {
   WindowHandle window;  // empty again once the window is destroyed
   bool closing = false;
   bool pageLoaded = false;
+  // The renderer was reported unresponsive and has not been heard from since: it cannot
+  // answer a close request.
+  bool rendererUnresponsive = false;
   bool debugEnabled = false;
+  // Kept from Host::Start for retries of a creation that failed in passing.
+  BrowserRuntime* runtime = nullptr;
+  std::unique_ptr<BrowserEnvironmentOptions> environmentOptions;
+  int creationRetries = 0;
   std::shared_ptr<BrowserEnvironment> environment;
   std::unique_ptr<BrowserController> controller;
   std::unique_ptr<BrowserView> webview;
@@ -45,7 +52,7 @@ class Host {
 
   // Takes the launch configuration and the service client made for it, and starts the
   // asynchronous creation of the browser; returns before the browser exists. Throws on
-  // every failure up to there.
+  // every failure up to there. `runtime` must outlive the Host.
   void Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> client,
              BrowserRuntime& runtime);
 

@@ -15,9 +15,14 @@ namespace vardeko {
 #endif
 inline constexpr std::u16string_view kDefaultServiceBaseUrl = u"" VARDEKO_DEFAULT_API_URL;
 
-// Name under which the renderer folder is served. Private: it resolves nowhere else.
-inline constexpr std::u16string_view kVirtualHostName = u"app.vardeko.local";
-inline constexpr std::u16string_view kStartUrl = u"https://app.vardeko.local/index.html";
+// Name under which the program serves the renderer folder. Private: it resolves nowhere
+// else. Under ".localhost" the browser answers the name itself, without any lookup (a
+// ".local" name goes to multicast DNS first and stalls every load by seconds).
+inline constexpr std::u16string_view kVirtualHostName = u"app.vardeko.localhost";
+inline constexpr std::u16string_view kPrivateOrigin = u"https://app.vardeko.localhost";
+inline constexpr std::u16string_view kStartUrl = u"https://app.vardeko.localhost/index.html";
+static_assert(kPrivateOrigin.substr(8) == kVirtualHostName &&
+              kStartUrl.substr(0, kPrivateOrigin.size()) == kPrivateOrigin);
 
 // What a launch resolves from the environment and the executable's location.
 struct LaunchConfig {

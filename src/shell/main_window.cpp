@@ -68,8 +68,9 @@ Bounds BrowserBounds(const Bounds& client, unsigned dpi, bool maximized) {
 }
 
 CloseAction DecideClose(const Host& host) {
-  return !host.closing && host.pageLoaded && host.webview ? CloseAction::kAskThePage
-                                                          : CloseAction::kDestroy;
+  return !host.closing && host.pageLoaded && !host.rendererUnresponsive && host.webview
+             ? CloseAction::kAskThePage
+             : CloseAction::kDestroy;
 }
 
 void HandleCloseAttempt(Host& host) {

@@ -18,8 +18,8 @@ inline constexpr std::u16string_view kStartDocumentHeaders =
     u"X-Content-Type-Options: nosniff\r\n";
 
 // Answers the request for the start document with renderer/index.html, read anew each
-// time, and the security headers. Returns the runtime result: kBrowserFail for an empty,
-// unreadable or too large file, else that of the last browser call.
+// time (as ReadRendererFile allows it), and the security headers. Returns the runtime result:
+// kBrowserFail for an empty, unreadable or too large file, else that of the last browser call.
 BrowserResult ServeStartDocument(Host& host, WebResourceRequestedArgs& args) noexcept;
 
 }  // namespace vardeko

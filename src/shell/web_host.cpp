@@ -6,7 +6,7 @@
 #include "shell/dispatcher.h"
 #include "shell/launch_config.h"
 #include "shell/main_window.h"
-#include "shell/start_document.h"
+#include "shell/page_files.h"
 
 namespace vardeko {
 namespace {
@@ -36,6 +36,10 @@ void LockDownSettings(BrowserSettings& settings, bool devTools, bool accelerator
   settings.SetDefaultScriptDialogsEnabled(false);
   settings.SetBrowserAcceleratorKeysEnabled(acceleratorKeys);
   settings.SetAutofillEnabled(false, false);
+  // Both default to on, whatever the zoom control says.
+  settings.SetPinchZoomEnabled(false);
+  settings.SetSwipeNavigationEnabled(false);
+  settings.SetNonClientRegionSupportEnabled(true);
 }
 
 // The guards, load tracking and the page channel. The handlers stay registered for the
@@ -45,7 +49,7 @@ void RegisterHandlers(Host& host) {
   ThrowIfFailed(
       view.AddProcessFailed([&host](ProcessFailedArgs& args) { OnProcessFailed(host, args); }));
   ThrowIfFailed(view.AddWebMessageReceived(
-      [&host](WebMessageReceivedArgs& args) { HandleWebMessage(host, args); }));
+      [&host](WebMessageReceivedArgs& args) { OnWebMessageReceived(host, args); }));
   ThrowIfFailed(view.AddNavigationStarting(
       [&host](NavigationStartingArgs& args) { OnNavigationStarting(host, args); }));
   ThrowIfFailed(
@@ -57,15 +61,60 @@ void RegisterHandlers(Host& host) {
       [&host](NavigationCompletedArgs& args) { OnNavigationCompleted(host, args); }));
 }
 
-// The renderer folder under the private host name, with the start document answered
-// here so that it carries the security headers.
+// Every request for the private origin is answered here, so that each file carries
+// its headers; nothing is mapped to the folder.
 void ServeRendererFolder(Host& host) {
   BrowserView& view = *host.webview;
-  ThrowIfFailed(view.SetVirtualHostNameToFolderMapping(kVirtualHostName, host.rendererDirectory,
-                                                       kHostResourceAccessDenyCors));
-  ThrowIfFailed(view.AddWebResourceRequestedFilter(kStartUrl, kWebResourceContextDocument));
+  ThrowIfFailed(view.AddWebResourceRequestedFilter(kPageFilesFilter, kWebResourceContextAll));
   ThrowIfFailed(view.AddWebResourceRequested(
-      [&host](WebResourceRequestedArgs& args) { return ServeStartDocument(host, args); }));
+      [&host](WebResourceRequestedArgs& args) { return ServePageFile(host, args); }));
+}
+
+BrowserResult CreateEnvironment(Host& host) {
+  return host.runtime->CreateEnvironment(
+      host.dataDirectory / u"WebView2", *host.environmentOptions,
+      [&host](BrowserResult result, std::shared_ptr<BrowserEnvironment> created) {
+        OnEnvironmentCompleted(host, result, std::move(created));
+      });
+}
+
+void RetryOrReport(Host& host, BrowserResult result, CreationStage failed) noexcept;
+
+void RequestController(Host& host) noexcept {
+  try {
+    const BrowserResult created = host.environment->CreateController(
+        host.window,
+        [&host](BrowserResult completed, std::unique_ptr<BrowserController> controller) {
+          OnControllerCompleted(host, completed, std::move(controller));
+        });
+    if (Failed(created)) RetryOrReport(host, created, CreationStage::kController);
+  } catch (...) {
+    ReportWebViewFailure(host);
+  }
+}
+
+void RestartCreation(Host& host, CreationStage stage) noexcept {
+  if (!host.window) return;  // closed while waiting
+  if (stage == CreationStage::kController && host.environment) return RequestController(host);
+  host.environment.reset();
+  try {
+    if (Failed(CreateEnvironment(host))) ReportWebViewFailure(host);
+  } catch (...) {
+    ReportWebViewFailure(host);
+  }
+}
+
+void RetryOrReport(Host& host, BrowserResult result, CreationStage failed) noexcept {
+  const std::optional<CreationRetry> retry =
+      PlanCreationRetry(result, failed, host.creationRetries);
+  if (!retry || !host.runtime) return ReportWebViewFailure(host);
+  ++host.creationRetries;
+  try {
+    host.runtime->RunLater(retry->delay,
+                           [&host, stage = retry->restart] { RestartCreation(host, stage); });
+  } catch (...) {
+    ReportWebViewFailure(host);
+  }
 }
 
 }  // namespace
@@ -87,20 +136,35 @@ void ReportWebViewFailure(Host& host) noexcept {
 
 bool IsDevelopmentMode(const Host& host) { return host.startUrl != kStartUrl; }
 
+std::optional<CreationRetry> PlanCreationRetry(BrowserResult result, CreationStage failed,
+                                               int retriesSoFar) {
+  constexpr BrowserResult kBusy = static_cast<BrowserResult>(0x800700AAu);
+  constexpr BrowserResult kSharingViolation = static_cast<BrowserResult>(0x80070020u);
+  constexpr BrowserResult kLockViolation = static_cast<BrowserResult>(0x80070021u);
+  constexpr std::chrono::milliseconds kDelays[kMaxCreationRetries] = {
+      std::chrono::milliseconds(250), std::chrono::milliseconds(500),
+      std::chrono::milliseconds(1000), std::chrono::milliseconds(1500)};
+  if (retriesSoFar < 0 || retriesSoFar >= kMaxCreationRetries) return std::nullopt;
+  if (result != kBrowserInvalidState && result != kBusy && result != kSharingViolation &&
+      result != kLockViolation) {
+    return std::nullopt;
+  }
+  const CreationStage restart =
+      result == kBrowserInvalidState ? CreationStage::kEnvironment : failed;
+  return CreationRetry{kDelays[retriesSoFar], restart};
+}
+
 void Host::Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> client,
-                 BrowserRuntime& runtime) {
+                 BrowserRuntime& browserRuntime) {
   rendererDirectory = config.rendererDirectory;
   dataDirectory = config.dataDirectory;
   serviceClient = std::move(client);
   startUrl = config.startUrl;
   debugEnabled = config.debugPort.has_value();
 
-  const std::unique_ptr<BrowserEnvironmentOptions> options = MakeOptions(runtime, config.debugPort);
-  ThrowIfFailed(runtime.CreateEnvironment(
-      dataDirectory / u"WebView2", *options,
-      [this](BrowserResult result, std::shared_ptr<BrowserEnvironment> created) {
-        OnEnvironmentCompleted(*this, result, std::move(created));
-      }));
+  runtime = &browserRuntime;
+  environmentOptions = MakeOptions(browserRuntime, config.debugPort);
+  ThrowIfFailed(CreateEnvironment(*this));
 }
 
 // Completions that arrive after the window was destroyed (Host::window cleared) find
@@ -109,18 +173,11 @@ void Host::Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> clie
 void OnEnvironmentCompleted(Host& host, BrowserResult result,
                             std::shared_ptr<BrowserEnvironment> environment) noexcept {
   if (!host.window) return;
-  if (Failed(result) || !environment) return ReportWebViewFailure(host);
-  host.environment = std::move(environment);
-  try {
-    const BrowserResult created = host.environment->CreateController(
-        host.window,
-        [&host](BrowserResult completed, std::unique_ptr<BrowserController> controller) {
-          OnControllerCompleted(host, completed, std::move(controller));
-        });
-    if (Failed(created)) ReportWebViewFailure(host);
-  } catch (...) {
-    ReportWebViewFailure(host);
+  if (Failed(result) || !environment) {
+    return RetryOrReport(host, Failed(result) ? result : kBrowserFail, CreationStage::kEnvironment);
   }
+  host.environment = std::move(environment);
+  RequestController(host);
 }
 
 void OnControllerCompleted(Host& host, BrowserResult result,
@@ -129,7 +186,9 @@ void OnControllerCompleted(Host& host, BrowserResult result,
     if (controller) controller->Close();
     return;
   }
-  if (Failed(result) || !controller) return ReportWebViewFailure(host);
+  if (Failed(result) || !controller) {
+    return RetryOrReport(host, Failed(result) ? result : kBrowserFail, CreationStage::kController);
+  }
   host.controller = std::move(controller);
   host.webview.reset();
   std::unique_ptr<BrowserView> view;
@@ -151,6 +210,7 @@ void OnNavigationStarting(const Host& host, NavigationStartingArgs& args) {
 void OnNavigationCompleted(Host& host, NavigationCompletedArgs& args) {
   if (args.IsSuccess().value_or(false)) {
     host.pageLoaded = true;
+    host.rendererUnresponsive = false;  // it rendered a page: it answers again
     return;
   }
   if (host.pageLoaded || !host.window) return;  // e.g. a cancelled navigation away
@@ -161,11 +221,15 @@ void OnNavigationCompleted(Host& host, NavigationCompletedArgs& args) {
 
 void OnProcessFailed(Host& host, ProcessFailedArgs& args) {
   // A page that is gone or hung cannot answer a close request: closing works at once.
+  // A hang passes; the page itself stays loaded.
   const std::optional<int> kind = args.Kind();
-  if (kind == kBrowserProcessExited || kind == kRenderProcessExited ||
-      kind == kRenderProcessUnresponsive) {
-    host.pageLoaded = false;
-  }
+  if (kind == kBrowserProcessExited || kind == kRenderProcessExited) host.pageLoaded = false;
+  if (kind == kRenderProcessUnresponsive) host.rendererUnresponsive = true;
+}
+
+void OnWebMessageReceived(Host& host, WebMessageReceivedArgs& args) {
+  host.rendererUnresponsive = false;  // the renderer answers again
+  HandleWebMessage(host, args);
 }
 
 void Host::Configure() {

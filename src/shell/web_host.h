@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string_view>
 
 #include "platform/browser.h"
@@ -12,6 +14,26 @@ inline constexpr std::u16string_view kDebugPortArgument = u"--remote-debugging-p
 inline constexpr std::u16string_view kWebViewFailureText =
     u"无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
 inline constexpr std::u16string_view kLoadFailureText = u"界面未能载入，请重新安装 Vardeko。";
+
+// The runtime's answer while a browser of an instance that is closing still holds the
+// user data folder; a new environment is needed after it.
+inline constexpr BrowserResult kBrowserInvalidState = static_cast<BrowserResult>(0x8007139Fu);
+
+enum class CreationStage { kEnvironment, kController };
+
+struct CreationRetry {
+  std::chrono::milliseconds delay;
+  CreationStage restart;  // where creation starts again
+};
+
+inline constexpr int kMaxCreationRetries = 4;
+
+// Whether a failed creation is tried again: only for the results the runtime documents
+// as passing (invalid state, busy, sharing and lock violations), at most
+// kMaxCreationRetries times, 3.25 s in all. A controller that failed with invalid state
+// needs a new environment.
+std::optional<CreationRetry> PlanCreationRetry(BrowserResult result, CreationStage failed,
+                                               int retriesSoFar);
 
 // Throws std::runtime_error("WebView2 operation failed") for a failure result.
 void ThrowIfFailed(BrowserResult result);
@@ -30,6 +52,7 @@ void OnControllerCompleted(Host& host, BrowserResult result,
 void OnNavigationStarting(const Host& host, NavigationStartingArgs& args);
 void OnNavigationCompleted(Host& host, NavigationCompletedArgs& args);
 void OnProcessFailed(Host& host, ProcessFailedArgs& args);
+void OnWebMessageReceived(Host& host, WebMessageReceivedArgs& args);
 
 bool IsDevelopmentMode(const Host& host);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ struct BrowserScript {
   std::vector<std::pair<std::string, BrowserResult>> results;
   bool hasAcceleratorKeySetting = true;
   bool hasAutofillSettings = true;
+  bool hasGestureSettings = true;  // pinch zoom, swipe navigation
+  bool hasNonClientRegionSetting = true;
   bool hasBackgroundColor = true;
   bool hasDownloadEvent = true;
 
@@ -55,6 +58,8 @@ class RecordingBrowser {
   BrowserHandlers handlers;
   EnvironmentCompleted environmentCompleted;
   ControllerCompleted controllerCompleted;
+  // Tasks given to RunLater, in order, with their delays; a test runs them.
+  std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> delayed;
   std::string lastResponseBody;
   std::u16string lastResponseHeaders;
 };
@@ -83,6 +88,21 @@ class RecordingSettings final : public BrowserSettings {
     if (!browser_.script.hasAutofillSettings) return false;
     browser_.Call("settings.autofill", Flag(general));
     browser_.Call("settings.passwordAutosave", Flag(password));
+    return true;
+  }
+  bool SetPinchZoomEnabled(bool v) override {
+    if (!browser_.script.hasGestureSettings) return false;
+    browser_.Call("settings.pinchZoom", Flag(v));
+    return true;
+  }
+  bool SetSwipeNavigationEnabled(bool v) override {
+    if (!browser_.script.hasGestureSettings) return false;
+    browser_.Call("settings.swipeNavigation", Flag(v));
+    return true;
+  }
+  bool SetNonClientRegionSupportEnabled(bool v) override {
+    if (!browser_.script.hasNonClientRegionSetting) return false;
+    browser_.Call("settings.nonClientRegion", Flag(v));
     return true;
   }
 
@@ -131,12 +151,6 @@ class RecordingView final : public BrowserView {
   BrowserResult AddWebResourceRequested(WebResourceRequestedHandler h) override {
     return Keep("view.addWebResourceRequested", browser_.handlers.webResourceRequested,
                 std::move(h));
-  }
-  BrowserResult SetVirtualHostNameToFolderMapping(std::u16string_view host,
-                                                  const std::filesystem::path& folder,
-                                                  int accessKind) override {
-    return browser_.Call("view.mapVirtualHost", WideToUtf8(host) + " " + folder.string() + " " +
-                                                    std::to_string(accessKind));
   }
   BrowserResult AddWebResourceRequestedFilter(std::u16string_view uri, int context) override {
     return browser_.Call("view.addWebResourceRequestedFilter",
@@ -246,6 +260,10 @@ class RecordingRuntime final : public BrowserRuntime {
         browser_.Call("runtime.createEnvironment", userDataFolder.string());
     if (!Failed(result)) browser_.environmentCompleted = std::move(completed);
     return result;
+  }
+  void RunLater(std::chrono::milliseconds delay, std::function<void()> task) override {
+    browser_.Call("runtime.runLater", std::to_string(delay.count()));
+    browser_.delayed.emplace_back(delay, std::move(task));
   }
 
  private:

@@ -327,7 +327,7 @@ class BridgeHostTest(unittest.TestCase):
         self.assertEqual(self.exit_code, 0)
 
     def test_source_must_be_the_start_page_and_bad_lines_are_skipped(self):
-        output = self.run_bridge([post("a", "appInfo", source="https://app.vardeko.local/index.html?x"),
+        output = self.run_bridge([post("a", "appInfo", source="https://app.vardeko.localhost/index.html?x"),
                                   "not json", {"other": 1}, post("b", "appInfo")])
         self.assertEqual(list(self.replies(output)), ["b"])
         self.assertEqual(self.stderr.count("\n"), 2)

@@ -45,8 +45,9 @@ TEST_F(DispatcherTest, AppInfoReplyIsByteExact) {
 TEST_F(DispatcherTest, OnlyTheExactStartUrlIsHeard) {
   const std::string message = Request("a", "appInfo", "[]");
   for (const char16_t* source :
-       {u"https://app.vardeko.local/index.html?x=1", u"https://APP.vardeko.local/index.html",
-        u"https://app.vardeko.local/index.html/", u"https://app.vardeko.local/", u""}) {
+       {u"https://app.vardeko.localhost/index.html?x=1",
+        u"https://APP.vardeko.localhost/index.html", u"https://app.vardeko.localhost/index.html/",
+        u"https://app.vardeko.localhost/", u""}) {
     harness.PostFrom(source, Utf8ToWide(message));
   }
   harness.PostFrom(std::nullopt, Utf8ToWide(message));

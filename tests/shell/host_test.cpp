@@ -25,7 +25,7 @@ TEST_F(PageChannelTest, HostStartsWithTheDocumentedValues) {
   EXPECT_FALSE(host.window);
   EXPECT_FALSE(host.closing || host.pageLoaded || host.debugEnabled);
   EXPECT_EQ(host.inFlight->load(), 0u);
-  EXPECT_EQ(host.startUrl, u"https://app.vardeko.local/index.html");
+  EXPECT_EQ(host.startUrl, u"https://app.vardeko.localhost/index.html");
   EXPECT_TRUE(host.dataDirectory.empty() && host.rendererDirectory.empty());
 }
 

@@ -84,6 +84,9 @@ class WebHostTest : public ::testing::Test {
             "settings.acceleratorKeys " + acceleratorKeys,
             "settings.autofill false",
             "settings.passwordAutosave false",
+            "settings.pinchZoom false",
+            "settings.swipeNavigation false",
+            "settings.nonClientRegion true",
             "controller.background 255,13,22,33",
             "controller.visible true",
             "view.addProcessFailed",
@@ -97,13 +100,9 @@ class WebHostTest : public ::testing::Test {
   }
 
   Log NormalRunTail() {
-    return {
-        "view.mapVirtualHost app.vardeko.local " + (install.path() / "renderer").string() + " 2",
-        "view.addWebResourceRequestedFilter https://app.vardeko.local/index.html 1",
-        "view.addWebResourceRequested",
-        "controller.bounds 7,7,1313,873",
-        "view.navigate https://app.vardeko.local/index.html",
-        "controller.moveFocus"};
+    return {"view.addWebResourceRequestedFilter https://app.vardeko.localhost/* 0",
+            "view.addWebResourceRequested", "controller.bounds 7,7,1313,873",
+            "view.navigate https://app.vardeko.localhost/index.html", "controller.moveFocus"};
   }
 
   DispatcherHarness harness;
@@ -160,16 +159,20 @@ TEST_F(WebHostTest, OptionalInterfacesAreSkippedWhenAbsent) {
   harness.browser.script.hasAutofillSettings = false;
   harness.browser.script.hasBackgroundColor = false;
   harness.browser.script.hasDownloadEvent = false;
+  harness.browser.script.hasGestureSettings = false;
+  harness.browser.script.hasNonClientRegionSetting = false;
   harness.window.minimized = true;
   StartAndComplete();
   const Log log = harness.Log();
-  for (const char* absent : {"settings.acceleratorKeys false", "settings.autofill false",
-                             "controller.background 255,13,22,33", "view.addDownloadStarting"}) {
+  for (const char* absent :
+       {"settings.acceleratorKeys false", "settings.autofill false", "settings.pinchZoom false",
+        "settings.swipeNavigation false", "settings.nonClientRegion true",
+        "controller.background 255,13,22,33", "view.addDownloadStarting"}) {
     EXPECT_EQ(std::count(log.begin(), log.end(), absent), 0) << absent;
   }
   EXPECT_EQ(std::count(log.begin(), log.end(), "controller.visible false"), 1);
   // Minimised: the focus moves in once the window is restored, not now.
-  EXPECT_EQ(log.back(), "view.navigate https://app.vardeko.local/index.html");
+  EXPECT_EQ(log.back(), "view.navigate https://app.vardeko.localhost/index.html");
 }
 
 TEST_F(WebHostTest, StartUpFailuresThrowBeforeTheBrowserExists) {
@@ -222,7 +225,8 @@ TEST_F(WebHostTest, FailedCompletionsShowTheBrowserMessageAndClose) {
   Log log = harness.Log();
   EXPECT_EQ(log.back(), message);
   EXPECT_EQ(
-      std::count(log.begin(), log.end(), "view.navigate https://app.vardeko.local/index.html"), 0);
+      std::count(log.begin(), log.end(), "view.navigate https://app.vardeko.localhost/index.html"),
+      0);
 }
 
 TEST_F(WebHostTest, CompletionsAfterTheWindowIsDestroyedDoNothing) {
@@ -253,9 +257,10 @@ TEST_F(WebHostTest, CompletionsAfterTheWindowIsDestroyedDoNothing) {
 TEST_F(WebHostTest, OnlyTheStartUrlMayBeNavigatedToExactly) {
   StartAndComplete();
   for (const char16_t* refused :
-       {u"https://app.vardeko.local/other.html", u"https://app.vardeko.local/index.html?x",
-        u"https://app.vardeko.local/index.html#top", u"https://APP.vardeko.local/index.html",
-        u"https://app.vardeko.local/", u"about:blank"}) {
+       {u"https://app.vardeko.localhost/other.html", u"https://app.vardeko.localhost/index.html?x",
+        u"https://app.vardeko.localhost/index.html#top",
+        u"https://APP.vardeko.localhost/index.html", u"https://app.vardeko.localhost/",
+        u"about:blank"}) {
     FakeNavigation navigation(refused);
     harness.browser.handlers.navigationStarting(navigation);
     EXPECT_TRUE(navigation.cancelled) << WideToUtf8(refused);
@@ -285,10 +290,26 @@ TEST_F(WebHostTest, LoadTrackingAndProcessFailures) {
   FakeProcessFailure frame(3);  // a frame's renderer: the page still answers
   harness.browser.handlers.processFailed(frame);
   EXPECT_TRUE(harness.host.pageLoaded);
-  FakeProcessFailure unresponsive(kRenderProcessUnresponsive);  // hung: it cannot answer
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kAskThePage);
+
+  // Hung, repeatedly: closing works at once, but the page stays loaded, so a cancelled
+  // navigation meanwhile shows nothing; the page's next message restores the guard.
+  FakeProcessFailure unresponsive(kRenderProcessUnresponsive);
+  for (int i = 0; i < 3; ++i) harness.browser.handlers.processFailed(unresponsive);
+  EXPECT_TRUE(harness.host.pageLoaded);
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kDestroy);
+  harness.browser.handlers.navigationCompleted(failure);
+  EXPECT_EQ(harness.Log(), Log{});
+  EXPECT_FALSE(harness.host.closing);
+  FakeWebMessage message(std::u16string(u"https://evil.example/"), u"{}");
+  harness.browser.handlers.webMessageReceived(message);
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kAskThePage);
+  // A successful navigation (a reload) restores it too.
   harness.browser.handlers.processFailed(unresponsive);
-  EXPECT_FALSE(harness.host.pageLoaded);
-  harness.host.pageLoaded = true;
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kDestroy);
+  harness.browser.handlers.navigationCompleted(success);
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kAskThePage);
+
   FakeProcessFailure renderer(kRenderProcessExited);
   harness.browser.handlers.processFailed(renderer);
   EXPECT_FALSE(harness.host.pageLoaded);
@@ -317,21 +338,100 @@ TEST_F(WebHostTest, WebMessagesReachTheDispatcher) {
   EXPECT_EQ(harness.Log(), (Log{R"(page {"data":null,"id":"a","ok":true})", "window post drag"}));
 }
 
+// The browser's first attempts fail in passing, as while a closing instance still holds
+// the user data folder.
+TEST_F(WebHostTest, PassingCreationFailuresAreRetriedThenTheBrowserStarts) {
+  Start(harness.host);
+  harness.Log();
+  const std::string folder = (data.path() / "profile" / "WebView2").string();
+  harness.browser.environmentCompleted(kBrowserInvalidState, nullptr);
+  EXPECT_EQ(harness.Log(), Log{"runtime.runLater 250"});
+  harness.browser.delayed.back().second();
+  EXPECT_EQ(harness.Log(), Log{"runtime.createEnvironment " + folder});
+  harness.browser.environmentCompleted(kBrowserOk,
+                                       std::make_shared<RecordingEnvironment>(harness.browser));
+  EXPECT_EQ(harness.Log(), Log{"environment.createController " + Window()});
+
+  // Busy: the same environment again. Invalid state: a new one.
+  harness.browser.controllerCompleted(static_cast<BrowserResult>(0x800700AAu), nullptr);
+  EXPECT_EQ(harness.Log(), Log{"runtime.runLater 500"});
+  harness.browser.delayed.back().second();
+  EXPECT_EQ(harness.Log(), Log{"environment.createController " + Window()});
+  harness.browser.controllerCompleted(kBrowserInvalidState, nullptr);
+  EXPECT_EQ(harness.Log(), Log{"runtime.runLater 1000"});
+  harness.browser.delayed.back().second();
+  EXPECT_EQ(harness.Log(), Log{"runtime.createEnvironment " + folder});
+  EXPECT_FALSE(harness.host.environment);
+  harness.browser.environmentCompleted(kBrowserOk,
+                                       std::make_shared<RecordingEnvironment>(harness.browser));
+  harness.browser.controllerCompleted(kBrowserOk,
+                                      std::make_unique<RecordingController>(harness.browser));
+  const Log log = harness.Log();
+  EXPECT_EQ(log.back(), "controller.moveFocus");
+  EXPECT_FALSE(harness.host.closing);
+}
+
+TEST_F(WebHostTest, CreationRetriesAreBoundedAndOnlyForPassingResults) {
+  Start(harness.host);
+  harness.Log();
+  const std::string message =
+      "window error 无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
+  Log delays;
+  for (int attempt = 0; attempt <= kMaxCreationRetries; ++attempt) {
+    harness.browser.environmentCompleted(kBrowserInvalidState, nullptr);
+    const Log log = harness.Log();
+    ASSERT_EQ(log.size(), 1u);
+    if (log[0] == message) break;
+    delays.push_back(log[0]);
+    harness.browser.delayed.back().second();
+    harness.Log();
+  }
+  EXPECT_EQ(delays, (Log{"runtime.runLater 250", "runtime.runLater 500", "runtime.runLater 1000",
+                         "runtime.runLater 1500"}));
+  EXPECT_TRUE(harness.host.closing);
+
+  // Any other failure is final at once.
+  EXPECT_FALSE(PlanCreationRetry(kBrowserFail, CreationStage::kEnvironment, 0));
+  EXPECT_FALSE(PlanCreationRetry(static_cast<BrowserResult>(0x80070005u),  // access denied
+                                 CreationStage::kController, 0));
+  EXPECT_EQ(
+      PlanCreationRetry(static_cast<BrowserResult>(0x80070020u), CreationStage::kController, 3)
+          ->restart,
+      CreationStage::kController);
+
+  // A retry that comes after the window closed does nothing.
+  Host late(harness.window);
+  late.window = harness.queue.window();
+  Start(late);
+  harness.Log();
+  harness.browser.environmentCompleted(kBrowserInvalidState, nullptr);
+  ASSERT_EQ(harness.Log(), Log{"runtime.runLater 250"});
+  late.window = WindowHandle{};
+  harness.browser.delayed.back().second();
+  EXPECT_EQ(harness.Log(), Log{});
+}
+
 class StartDocumentTest : public WebHostTest {
  protected:
   class Request final : public WebResourceRequestedArgs {
    public:
-    explicit Request(RecordingBrowser& browser) : browser_(browser) {}
+    Request(RecordingBrowser& browser, std::u16string uri, std::u16string method)
+        : browser_(browser), uri_(std::move(uri)), method_(std::move(method)) {}
+    std::optional<std::u16string> Uri() override { return uri_; }
+    std::optional<std::u16string> Method() override { return method_; }
     BrowserResult SetResponse(WebResourceResponse&) override {
       return browser_.Call("args.setResponse");
     }
 
    private:
     RecordingBrowser& browser_;
+    std::u16string uri_;
+    std::u16string method_;
   };
 
-  BrowserResult Serve() {
-    Request request(harness.browser);
+  BrowserResult Serve(std::u16string uri = std::u16string(kStartUrl),
+                      std::u16string method = u"GET") {
+    Request request(harness.browser, std::move(uri), std::move(method));
     return harness.browser.handlers.webResourceRequested(request);
   }
 };

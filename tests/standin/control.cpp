@@ -1,6 +1,12 @@
 // The test's side of the stand-in: the hidden control window that takes commands as
 // WM_COPYDATA (one JSON object each) and runs them, and the posted tasks, from the UI
 // thread's message loop; and the events the stand-in raises on the program's handlers.
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+
 #include "base/unique_resource.h"
 #include "objects.h"
 
@@ -17,6 +23,12 @@ UniqueHook g_inputTrace;
 
 std::deque<std::function<void()>>& Tasks() {
   static std::deque<std::function<void()>> tasks;
+  return tasks;
+}
+
+// Tasks waiting for a timer of the control window, by timer id.
+std::map<UINT_PTR, std::function<void()>>& TimedTasks() {
+  static std::map<UINT_PTR, std::function<void()>> tasks;
   return tasks;
 }
 
@@ -69,10 +81,53 @@ void RaiseCompleted(View& view, bool success, COREWEBVIEW2_WEB_ERROR_STATUS stat
   RecordCall("raised", "NavigationCompleted", json{{"results", Results(results)}});
 }
 
-// A request the runtime makes for `uri`: raised on the program's handlers when one of
-// its filters matches, with the response they set.
-json RequestResource(View& view, const std::wstring& uri,
-                     COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) {
+// What became of one request the runtime made.
+struct Fetched {
+  json outcome;
+  std::optional<int> status;  // none: nobody answered
+  std::string body;
+};
+
+std::wstring HostOf(const std::wstring& uri) {
+  const std::size_t start = uri.find(L"://");
+  if (start == std::wstring::npos) return {};
+  const std::size_t end = uri.find_first_of(L"/?#", start + 3);
+  return uri.substr(start + 3, end == std::wstring::npos ? std::wstring::npos : end - start - 3);
+}
+
+// A request for a mapped host: the runtime reads the file itself and never raises
+// WebResourceRequested for it, whatever the filters say.
+std::optional<Fetched> ServeFromMapping(const View& view, const std::wstring& uri) {
+  if (uri.rfind(L"https://", 0) != 0) return std::nullopt;
+  const std::wstring host = HostOf(uri);
+  for (const Mapping& mapping : view.mappings()) {
+    if (CompareStringOrdinal(mapping.host.c_str(), -1, host.c_str(), -1, TRUE) != CSTR_EQUAL) {
+      continue;
+    }
+    std::wstring path = uri.substr(8 + host.size());
+    path = path.substr(0, path.find_first_of(L"?#"));
+    while (!path.empty() && path.front() == L'/') path.erase(0, 1);
+    Fetched fetched{json{{"mapped", true}}, 404, {}};
+    std::ifstream file(mapping.folder / path, std::ios::binary);
+    std::error_code error;
+    if (file && std::filesystem::is_regular_file(mapping.folder / path, error)) {
+      fetched.body.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+      fetched.status = 200;
+    }
+    fetched.outcome["status"] = *fetched.status;
+    RecordCall("served-by-mapping", json{{"uri", Utf8(uri)}, {"status", *fetched.status}});
+    return fetched;
+  }
+  return std::nullopt;
+}
+
+// A request the runtime makes for `uri`: from the mapping when its host is mapped, else
+// raised on the program's handlers when one of its filters matches, with the response
+// they set.
+Fetched RequestResource(View& view, const std::wstring& uri,
+                        COREWEBVIEW2_WEB_RESOURCE_CONTEXT context,
+                        const std::wstring& method = L"GET") {
+  if (std::optional<Fetched> mapped = ServeFromMapping(view, uri)) return *mapped;
   bool filtered = false;
   for (const Filter& filter : view.filters()) {
     const bool contextMatches =
@@ -82,9 +137,9 @@ json RequestResource(View& view, const std::wstring& uri,
   if (!filtered) {
     json outcome{{"filtered", false}};
     RecordCall("raised", "WebResourceRequested", outcome);
-    return outcome;
+    return {outcome, std::nullopt, {}};
   }
-  ComPtr<ResourceArgs> args = Make<ResourceArgs>(context);
+  ComPtr<ResourceArgs> args = Make<ResourceArgs>(context, uri, method);
   RecordCall("raise", "WebResourceRequested",
              json{{"uri", Utf8(uri)}, {"context", static_cast<int>(context)}});
   const std::vector<HRESULT> results = view.WebResourceRequested.Raise(&view, args.Get());
@@ -93,23 +148,58 @@ json RequestResource(View& view, const std::wstring& uri,
                {"response", response != nullptr ? response->Describe() : json(nullptr)},
                {"results", Results(results)}};
   RecordCall("raised", "WebResourceRequested", outcome);
-  return outcome;
+  if (response == nullptr) return {outcome, std::nullopt, {}};
+  return {outcome, response->status(), response->Body()};
 }
 
-// Whether the virtual host mapping serves `uri` from a file.
-bool ServedByMapping(const View& view, const std::wstring& uri) {
-  const std::wstring_view scheme = L"https://";
-  if (uri.compare(0, scheme.size(), scheme) != 0) return false;
-  const std::size_t slash = uri.find(L'/', scheme.size());
-  const std::wstring host = uri.substr(scheme.size(), slash - scheme.size());
-  const std::wstring path = slash == std::wstring::npos ? L"" : uri.substr(slash + 1);
-  for (const Mapping& mapping : view.mappings()) {
-    if (CompareStringOrdinal(mapping.host.c_str(), -1, host.c_str(), -1, TRUE) == CSTR_EQUAL) {
-      std::error_code error;
-      return std::filesystem::is_regular_file(mapping.folder / path, error);
+// The files a document links that the runtime loads with it: scripts, style sheets,
+// icons and other links, and images, each with its resource context, resolved against
+// the document's URI. Other schemes (data:, blob:) need no request.
+std::vector<std::pair<std::wstring, COREWEBVIEW2_WEB_RESOURCE_CONTEXT>> LinkedResources(
+    const std::string& html, const std::wstring& document) {
+  static const std::regex tag(R"(<(script|link|img)\b([^>]*)>)", std::regex::icase);
+  static const std::regex source(R"(\b(src|href)\s*=\s*["']([^"']*)["'])", std::regex::icase);
+  static const std::regex relation(R"(\brel\s*=\s*["']([^"']*)["'])", std::regex::icase);
+  const std::wstring host = HostOf(document);
+  const std::wstring origin = document.substr(0, document.find(L"://") + 3 + host.size());
+  const std::wstring folder = document.substr(0, document.rfind(L'/') + 1);
+  std::vector<std::pair<std::wstring, COREWEBVIEW2_WEB_RESOURCE_CONTEXT>> found;
+  for (auto match = std::sregex_iterator(html.begin(), html.end(), tag);
+       match != std::sregex_iterator(); ++match) {
+    std::string name = (*match)[1];
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string attributes = (*match)[2];
+    std::smatch link;
+    if (!std::regex_search(attributes, link, source)) continue;
+    const std::wstring target = Wide(link[2].str());
+    COREWEBVIEW2_WEB_RESOURCE_CONTEXT context = COREWEBVIEW2_WEB_RESOURCE_CONTEXT_IMAGE;
+    if (name == "script") {
+      context = COREWEBVIEW2_WEB_RESOURCE_CONTEXT_SCRIPT;
+    } else if (name == "link") {
+      std::smatch rel;
+      std::string kind = std::regex_search(attributes, rel, relation) ? rel[1].str() : "";
+      for (char& c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      context = kind == "stylesheet"      ? COREWEBVIEW2_WEB_RESOURCE_CONTEXT_STYLESHEET
+                : kind == "modulepreload" ? COREWEBVIEW2_WEB_RESOURCE_CONTEXT_SCRIPT
+                : kind.find("icon") != std::string::npos ? COREWEBVIEW2_WEB_RESOURCE_CONTEXT_IMAGE
+                : kind == "manifest" ? COREWEBVIEW2_WEB_RESOURCE_CONTEXT_MANIFEST
+                                     : COREWEBVIEW2_WEB_RESOURCE_CONTEXT_OTHER;
     }
+    std::wstring resolved;
+    if (target.rfind(L"https://", 0) == 0 || target.rfind(L"http://", 0) == 0) {
+      resolved = target;
+    } else if (target.rfind(L"//", 0) == 0) {
+      resolved = L"https:" + target;
+    } else if (target.rfind(L"/", 0) == 0) {
+      resolved = origin + target;
+    } else if (target.find(L':') != std::wstring::npos || target.empty()) {
+      continue;  // data:, blob:, ...
+    } else {
+      resolved = folder + (target.rfind(L"./", 0) == 0 ? target.substr(2) : target);
+    }
+    found.emplace_back(resolved, context);
   }
-  return false;
+  return found;
 }
 
 void RaiseWebMessage(View& view, const json& command) {
@@ -158,6 +248,17 @@ void RaiseProcessFailed(View& view, const json& command) {
   RecordCall("raised", "ProcessFailed", json{{"results", Results(results)}});
 }
 
+int& UnresponsiveGeneration() {
+  static int generation = 0;
+  return generation;
+}
+
+void RepeatUnresponsive(ComPtr<View> view, int generation, unsigned every) {
+  if (generation != UnresponsiveGeneration() || view->closed()) return;
+  RaiseProcessFailed(*view.Get(), json{{"kind", 2}});
+  PostLater(every, [view, generation, every] { RepeatUnresponsive(view, generation, every); });
+}
+
 void RunHeld(const std::string& what) {
   auto& held = HeldTasks();
   for (auto entry = held.begin(); entry != held.end(); ++entry) {
@@ -197,7 +298,17 @@ void RunViewCommand(View& view, const std::string& what, const json& command) {
   } else if (what == "resource") {
     RequestResource(
         view, Wide(command.at("uri").get<std::string>()),
-        static_cast<COREWEBVIEW2_WEB_RESOURCE_CONTEXT>(command.at("context").get<int>()));
+        static_cast<COREWEBVIEW2_WEB_RESOURCE_CONTEXT>(command.at("context").get<int>()),
+        Wide(command.value("method", std::string("GET"))));
+  } else if (what == "unresponsive") {
+    // As the runtime does while the renderer hangs: kind 2 now and every `every` ms
+    // until "responsive".
+    const unsigned every = command.at("every");
+    const int generation = ++UnresponsiveGeneration();
+    ComPtr<View> held(&view);
+    RepeatUnresponsive(held, generation, every);
+  } else if (what == "responsive") {
+    ++UnresponsiveGeneration();
   } else {
     RecordCall("unknown-command", what);
   }
@@ -212,6 +323,15 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       // Run from the message loop, as the runtime raises events; the sender returns now.
       Post([command = std::move(command)] { RunCommand(command); });
       return TRUE;
+    }
+    if (message == WM_TIMER) {
+      KillTimer(window, wParam);
+      const auto found = TimedTasks().find(wParam);
+      if (found == TimedTasks().end()) return 0;
+      std::function<void()> task = std::move(found->second);
+      TimedTasks().erase(found);
+      task();
+      return 0;
     }
     if (message == kRunTask) {
       if (Tasks().empty()) return 0;
@@ -236,6 +356,13 @@ void Post(std::function<void()> task) {
   PostMessageW(g_control, kRunTask, 0, 0);
 }
 
+void PostLater(unsigned milliseconds, std::function<void()> task) {
+  static UINT_PTR next = 0x5100;
+  const UINT_PTR timer = ++next;
+  TimedTasks()[timer] = std::move(task);
+  SetTimer(g_control, timer, milliseconds, nullptr);
+}
+
 void Hold(const std::string& what, std::function<void()> task) {
   RecordCall("hold", what);
   HeldTasks().emplace_back(what, std::move(task));
@@ -244,6 +371,7 @@ void Hold(const std::string& what, std::function<void()> task) {
 void DropPending() {
   Tasks().clear();
   HeldTasks().clear();
+  TimedTasks().clear();
 }
 
 const char* ButtonMessageName(UINT message) {
@@ -319,6 +447,34 @@ void RunCommand(const json& command) {
   RecordCall("done", id);
 }
 
+namespace {
+
+// The document request, and with a document the requests for the files it links.
+void LoadDocument(View& view, const std::wstring& uri, UINT64 navigationId) {
+  if (view.closed()) return;
+  const Fetched document = RequestResource(view, uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT_DOCUMENT);
+  const bool success = document.status && *document.status >= 200 && *document.status < 300;
+  if (success) {
+    view.SetSource(uri);
+    for (const auto& [linked, context] : LinkedResources(document.body, uri)) {
+      RequestResource(view, linked, context);
+    }
+  }
+  RaiseCompleted(view, success,
+                 success ? COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN
+                         : COREWEBVIEW2_WEB_ERROR_STATUS_CANNOT_CONNECT,
+                 navigationId);
+}
+
+bool EndsWithIgnoringCase(const std::wstring& text, std::wstring_view suffix) {
+  return text.size() >= suffix.size() &&
+         CompareStringOrdinal(text.c_str() + text.size() - suffix.size(),
+                              static_cast<int>(suffix.size()), suffix.data(),
+                              static_cast<int>(suffix.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 void RunNavigation(View& view, const std::wstring& uri) {
   if (view.closed()) return;
   const UINT64 navigationId = view.NextNavigationId();
@@ -328,19 +484,15 @@ void RunNavigation(View& view, const std::wstring& uri) {
     RaiseCompleted(view, false, COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED, navigationId);
     return;
   }
-  bool success = false;
-  const json request = RequestResource(view, uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT_DOCUMENT);
-  if (request.at("filtered") && !request.at("response").is_null()) {
-    const int status = request.at("response").at("status");
-    success = status >= 200 && status < 300;
-  } else {
-    success = ServedByMapping(view, uri);
+  // A name under .local goes to multicast DNS first, which never answers for it: the
+  // load waits for that lookup to give up.
+  if (EndsWithIgnoringCase(HostOf(uri), L".local")) {
+    RecordCall("resolving", Utf8(HostOf(uri)));
+    ComPtr<View> held(&view);
+    PostLater(2000, [held, uri, navigationId] { LoadDocument(*held.Get(), uri, navigationId); });
+    return;
   }
-  if (success) view.SetSource(uri);
-  RaiseCompleted(view, success,
-                 success ? COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN
-                         : COREWEBVIEW2_WEB_ERROR_STATUS_CANNOT_CONNECT,
-                 navigationId);
+  LoadDocument(view, uri, navigationId);
 }
 
 }  // namespace standin

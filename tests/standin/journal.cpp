@@ -149,6 +149,25 @@ bool Mode(std::string_view name) {
   return false;
 }
 
+std::optional<std::string> ModeArgument(std::string_view prefix) {
+  for (const std::string& mode : Modes()) {
+    if (mode.rfind(prefix, 0) == 0) return mode.substr(prefix.size());
+  }
+  return std::nullopt;
+}
+
+HRESULT PlannedFailure(const std::string& what) {
+  static std::map<std::string, unsigned long> failed;
+  const std::optional<std::string> plan = ModeArgument("fail-" + what + "-with:");
+  if (!plan) return S_OK;
+  const std::size_t colon = plan->find(':');
+  const HRESULT result = static_cast<HRESULT>(std::stoul(plan->substr(0, colon), nullptr, 16));
+  const unsigned long times = colon == std::string::npos ? 1 : std::stoul(plan->substr(colon + 1));
+  if (failed[what] >= times) return S_OK;
+  ++failed[what];
+  return result;
+}
+
 bool Missing(REFIID id) { return Mode("missing:" + InterfaceNameOf(id)); }
 
 std::string InterfaceNameOf(REFIID id) {
@@ -173,6 +192,10 @@ Tracked::~Tracked() { std::erase(LiveObjects(), this); }
 
 void Witness(IUnknown* object, std::string what) {
   if (object == nullptr) return;
+  // Handed over again (the options, at each environment creation): one witness is enough.
+  for (const Witnessed& entry : WitnessedObjects()) {
+    if (entry.object == object) return;
+  }
   object->AddRef();
   WitnessedObjects().push_back({object, std::move(what)});
 }

@@ -1,5 +1,9 @@
 // The loader's entry point, as the program calls it: records the arguments and the
 // options, and completes environment creation from the message loop.
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+
 #include "objects.h"
 
 namespace standin {
@@ -40,13 +44,36 @@ json DescribeOptions(ICoreWebView2EnvironmentOptions* options) {
       {"interfaces", interfaces}};
 }
 
+// The loader's own variables, as it reads them from the process environment when the
+// environment is created (the stand-in's WEBVIEW2_STANDIN_* aside).
+json LoaderVariables() {
+  json seen = json::object();
+  const std::unique_ptr<wchar_t, decltype(&FreeEnvironmentStringsW)> block(
+      GetEnvironmentStringsW(), &FreeEnvironmentStringsW);
+  for (const wchar_t* entry = block.get(); entry != nullptr && *entry != L'\0';
+       entry += wcslen(entry) + 1) {
+    const std::wstring text(entry);
+    const std::size_t equals = text.find(L'=', 1);
+    const std::wstring name = text.substr(0, equals);
+    if (CompareStringOrdinal(name.c_str(), std::min<int>(9, name.size()), L"WEBVIEW2_", 9, TRUE) !=
+            CSTR_EQUAL ||
+        CompareStringOrdinal(name.c_str(), std::min<int>(17, name.size()), L"WEBVIEW2_STANDIN_", 17,
+                             TRUE) == CSTR_EQUAL) {
+      continue;
+    }
+    seen[Utf8(name)] = equals == std::wstring::npos ? "" : Utf8(text.substr(equals + 1));
+  }
+  return seen;
+}
+
 void CompleteEnvironment(ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> handler,
                          const std::wstring& userDataFolder) {
   ComPtr<Environment> environment;
-  HRESULT result = S_OK;
-  if (Mode("fail-environment-completion")) {
+  HRESULT result = PlannedFailure("environment-completion");
+  if (SUCCEEDED(result) && Mode("fail-environment-completion")) {
     result = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-  } else {
+  }
+  if (SUCCEEDED(result)) {
     CreateDirectoryW(userDataFolder.c_str(), nullptr);
     environment = Make<Environment>();
   }
@@ -67,6 +94,7 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
     CreateControlWindow();
     RecordCall("CreateCoreWebView2EnvironmentWithOptions", Text(browserExecutableFolder),
                Text(userDataFolder), DescribeOptions(environmentOptions));
+    RecordCall("loader-variables", LoaderVariables());
     if (environmentCreatedHandler == nullptr) return E_POINTER;
     Witness(environmentOptions, "environment options");
     Witness(environmentCreatedHandler, "CreateCoreWebView2Environment completed handler");

@@ -270,7 +270,7 @@ HRESULT Response::get_ReasonPhrase(LPWSTR* reason) {
   return CopyOut(reason_, reason);
 }
 
-json Response::Describe() {
+std::string Response::Body() {
   std::string body;
   if (content_) {
     LARGE_INTEGER start{};
@@ -281,10 +281,33 @@ json Response::Describe() {
       body.append(buffer, read);
     }
   }
+  return body;
+}
+
+json Response::Describe() {
+  const std::string body = Body();
   return {{"status", status_},
           {"reason", Utf8(reason_)},
           {"headers", Utf8(headers_)},
           {"body", content_ ? json(Hex(body)) : json(nullptr)}};
+}
+
+HRESULT Request::get_Uri(LPWSTR* uri) {
+  RecordCall("ICoreWebView2WebResourceRequest.get_Uri");
+  return CopyOut(uri_, uri);
+}
+
+HRESULT Request::get_Method(LPWSTR* method) {
+  RecordCall("ICoreWebView2WebResourceRequest.get_Method");
+  return CopyOut(method_, method);
+}
+
+HRESULT ResourceArgs::get_Request(ICoreWebView2WebResourceRequest** request) {
+  RecordCall("ICoreWebView2WebResourceRequestedEventArgs.get_Request");
+  if (request == nullptr) return E_POINTER;
+  *request = request_.Get();
+  (*request)->AddRef();
+  return S_OK;
 }
 
 HRESULT ResourceArgs::put_Response(ICoreWebView2WebResourceResponse* response) {
@@ -500,14 +523,11 @@ HRESULT Controller::put_DefaultBackgroundColor(COREWEBVIEW2_COLOR color) {
 void CompleteController(HWND parent,
                         ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> handler) {
   ComPtr<Controller> controller;
-  HRESULT result = S_OK;
-  if (Mode("fail-controller-completion")) {
-    result = E_FAIL;
-  } else if (!IsWindow(parent)) {
+  HRESULT result = PlannedFailure("controller-completion");
+  if (SUCCEEDED(result) && Mode("fail-controller-completion")) result = E_FAIL;
+  if (SUCCEEDED(result) && !IsWindow(parent))
     result = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
-  } else {
-    controller = Make<Controller>(parent);
-  }
+  if (SUCCEEDED(result)) controller = Make<Controller>(parent);
   RecordCall("raise", "ControllerCompleted", json{{"result", Result(result)}});
   const HRESULT returned = handler->Invoke(result, controller.Get());
   RecordCall("raised", "ControllerCompleted", json{{"results", json::array({Result(returned)})}});

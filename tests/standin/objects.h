@@ -143,6 +143,9 @@ class Response final
   HRESULT STDMETHODCALLTYPE get_ReasonPhrase(LPWSTR* reason) override;
   // What the runtime would send: status, reason, header text and the stream's bytes.
   json Describe();
+  int status() const { return status_; }
+  // The stream's bytes.
+  std::string Body();
   void DropForeign() override { content_.Reset(); }
 
  private:
@@ -155,11 +158,30 @@ class Response final
 // The responses alive, to recognise ours among what the program hands back.
 std::vector<Response*>& Responses();
 
+// The request the runtime makes, as the program's handler reads it.
+class Request final
+    : public Object<ICoreWebView2WebResourceRequestStubs, ICoreWebView2WebResourceRequest> {
+ public:
+  Request(std::wstring uri, std::wstring method)
+      : Object("ICoreWebView2WebResourceRequest"),
+        uri_(std::move(uri)),
+        method_(std::move(method)) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override;
+  HRESULT STDMETHODCALLTYPE get_Method(LPWSTR* method) override;
+
+ private:
+  std::wstring uri_;
+  std::wstring method_;
+};
+
 class ResourceArgs final : public Object<ICoreWebView2WebResourceRequestedEventArgsStubs,
                                          ICoreWebView2WebResourceRequestedEventArgs> {
  public:
-  explicit ResourceArgs(COREWEBVIEW2_WEB_RESOURCE_CONTEXT context)
-      : Object("ICoreWebView2WebResourceRequestedEventArgs"), context_(context) {}
+  ResourceArgs(COREWEBVIEW2_WEB_RESOURCE_CONTEXT context, std::wstring uri, std::wstring method)
+      : Object("ICoreWebView2WebResourceRequestedEventArgs"),
+        context_(context),
+        request_(Make<Request>(std::move(uri), std::move(method))) {}
+  HRESULT STDMETHODCALLTYPE get_Request(ICoreWebView2WebResourceRequest** request) override;
   HRESULT STDMETHODCALLTYPE put_Response(ICoreWebView2WebResourceResponse* response) override;
   HRESULT STDMETHODCALLTYPE get_Response(ICoreWebView2WebResourceResponse** response) override;
   HRESULT STDMETHODCALLTYPE
@@ -170,6 +192,7 @@ class ResourceArgs final : public Object<ICoreWebView2WebResourceRequestedEventA
 
  private:
   COREWEBVIEW2_WEB_RESOURCE_CONTEXT context_;
+  ComPtr<Request> request_;
   ComPtr<ICoreWebView2WebResourceResponse> response_;
 };
 
@@ -214,8 +237,10 @@ class Handlers {
 // --- Settings, view, controller, environment ---------------------------------------
 
 class Settings final
-    : public Object<ICoreWebView2Settings4Stubs, ICoreWebView2Settings, ICoreWebView2Settings2,
-                    ICoreWebView2Settings3, ICoreWebView2Settings4> {
+    : public Object<ICoreWebView2Settings9Stubs, ICoreWebView2Settings, ICoreWebView2Settings2,
+                    ICoreWebView2Settings3, ICoreWebView2Settings4, ICoreWebView2Settings5,
+                    ICoreWebView2Settings6, ICoreWebView2Settings7, ICoreWebView2Settings8,
+                    ICoreWebView2Settings9> {
  public:
   Settings() : Object("ICoreWebView2Settings") {}
 #define STANDIN_SETTING(Interface, Name, initial)              \
@@ -247,7 +272,27 @@ class Settings final
   STANDIN_SETTING(ICoreWebView2Settings3, AreBrowserAcceleratorKeysEnabled, TRUE)
   STANDIN_SETTING(ICoreWebView2Settings4, IsPasswordAutosaveEnabled, FALSE)
   STANDIN_SETTING(ICoreWebView2Settings4, IsGeneralAutofillEnabled, TRUE)
+  STANDIN_SETTING(ICoreWebView2Settings5, IsPinchZoomEnabled, TRUE)
+  STANDIN_SETTING(ICoreWebView2Settings6, IsSwipeNavigationEnabled, TRUE)
+  STANDIN_SETTING(ICoreWebView2Settings8, IsReputationCheckingRequired, TRUE)
+  STANDIN_SETTING(ICoreWebView2Settings9, IsNonClientRegionSupportEnabled, FALSE)
 #undef STANDIN_SETTING
+  HRESULT STDMETHODCALLTYPE
+  get_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS* value) override {
+    RecordCall("ICoreWebView2Settings7.get_HiddenPdfToolbarItems");
+    if (value == nullptr) return E_POINTER;
+    *value = hiddenPdfToolbarItems_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE
+  put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS value) override {
+    RecordCall("ICoreWebView2Settings7.put_HiddenPdfToolbarItems", static_cast<int>(value));
+    hiddenPdfToolbarItems_ = value;
+    return S_OK;
+  }
+
+ private:
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS hiddenPdfToolbarItems_ = COREWEBVIEW2_PDF_TOOLBAR_ITEMS_NONE;
 };
 
 struct Filter {

@@ -34,10 +34,19 @@ struct ScenarioPaths {
 inline ScenarioPaths g_paths;
 
 // The start document every scenario serves: a byte-order mark, Chinese text and CR LF
-// line ends, to show they pass unchanged.
+// line ends, to show they pass unchanged; and the files it links, as the page's do.
 inline const std::string kIndexHtml =
     "\xEF\xBB\xBF<!doctype html>\r\n<meta charset=\"utf-8\">\r\n<title>Vardeko 账本</title>\r\n"
-    "<script src=\"app.js\"></script>\r\n";
+    "<link rel=\"icon\" href=\"data:,\">\r\n<link rel=\"shortcut icon\" href=\"favicon.ico\">\r\n"
+    "<script type=\"module\" crossorigin src=\"/assets/app.js\"></script>\r\n"
+    "<link rel=\"stylesheet\" crossorigin href=\"/assets/style.css\">\r\n"
+    "<img src=\"images/%E8%B4%A6%E6%9C%AC.png\" alt=\"\">\r\n";
+// The linked files: path in the renderer folder, bytes.
+inline const std::vector<std::pair<std::wstring, std::string>> kLinkedFiles = {
+    {L"favicon.ico", std::string("\0\0\1\0", 4)},
+    {L"assets\\app.js", "export {};\n"},
+    {L"assets\\style.css", "body{margin:0}\n"},
+    {L"images\\账本.png", "\x89PNG\r\n"}};
 
 inline std::string Quote(const std::string& text) { return json(text).dump(); }
 inline std::string Utf8Path(const std::filesystem::path& path) {
@@ -72,7 +81,10 @@ class Scenario {
     std::filesystem::copy_file(g_paths.program, install_ / L"Vardeko.exe");
     std::filesystem::copy_file(g_paths.standin, install_ / L"WebView2Loader.dll");
     std::ofstream(install_ / L"renderer" / L"index.html", std::ios::binary) << kIndexHtml;
-    std::ofstream(install_ / L"renderer" / L"app.js", std::ios::binary) << "";
+    for (const auto& [path, bytes] : kLinkedFiles) {
+      std::filesystem::create_directories((install_ / L"renderer" / path).parent_path());
+      std::ofstream(install_ / L"renderer" / path, std::ios::binary) << bytes;
+    }
     variables_ = {{L"VARDEKO_DATA_DIR", data().wstring()},
                   {L"WEBVIEW2_STANDIN_JOURNAL", (root_ / L"journal.txt").wstring()},
                   {L"SystemRoot", L"C:\\windows"},

@@ -56,6 +56,12 @@ void RecordCall(std::string_view name, const Args&... args) noexcept {
 // --- Modes chosen by the test (WEBVIEW2_STANDIN_MODES, comma-separated) --------------
 
 bool Mode(std::string_view name);
+// The rest of the first mode that starts with `prefix`, e.g. "0x8007139f:2" of
+// "fail-environment-completion-with:0x8007139f:2".
+std::optional<std::string> ModeArgument(std::string_view prefix);
+// Modes "fail-<what>-with:<result>:<times>": the result to fail with on this call, while
+// fewer than <times> calls of <what> have failed so far; S_OK otherwise.
+HRESULT PlannedFailure(const std::string& what);
 // "missing:<interface>" takes an interface away from every object.
 bool Missing(REFIID id);
 std::string InterfaceNameOf(REFIID id);
@@ -65,6 +71,8 @@ std::string InterfaceNameOf(REFIID id);
 // Runs the task later, from the UI thread's message loop, as the runtime raises its
 // events and completions.
 void Post(std::function<void()> task);
+// The same after at least `milliseconds`.
+void PostLater(unsigned milliseconds, std::function<void()> task);
 // Keeps the task until the test's "complete" command names `what`.
 void Hold(const std::string& what, std::function<void()> task);
 // Forgets posted and held tasks, and the references they hold; at exit.

@@ -6,7 +6,7 @@
 namespace vardeko::testing {
 namespace {
 
-constexpr char kStartUrl[] = "https://app.vardeko.local/index.html";
+constexpr char kStartUrl[] = "https://app.vardeko.localhost/index.html";
 constexpr char kCloseRequested[] = R"("{\"event\":\"close-requested\"}")";
 constexpr char kPosted[] = "ICoreWebView2.PostWebMessageAsJson ";
 
