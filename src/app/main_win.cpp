@@ -155,6 +155,8 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
     case WM_QUERYENDSESSION:
       return HandleQueryEndSession(host) ? TRUE : FALSE;
     case WM_ENDSESSION:
+      // An ending session terminates the process without destroying the window.
+      if (wParam != FALSE) SavePlaceForTheNextRun();
       HandleEndSession(host, wParam != FALSE);
       return 0;
     case kStartMoveMessage:
