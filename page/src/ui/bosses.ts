@@ -1,16 +1,18 @@
 // 老板: search as the operator types, open one, create and edit.
-import { readRecord, replyId } from '../client/replies';
+import { replyId, type JsonRecord } from '../client/replies';
 import { h } from './dom';
 import { bossFields } from './fields';
-import { LoadQueue, RecordForm, debounce, message, recordView } from './kit';
-import { button, frame, labelled, loadList, pane, type Context, type Screen } from './screen';
+import { LoadQueue, RecordForm, debounce, recordView } from './kit';
+import { EditView, RecordPane, button, frame, labelled, loadList, pane, recordOf, showDetails, type Context, type Screen } from './screen';
 
 export function bossesScreen({ client, go }: Context): Screen {
   const search = h('input', { type: 'search', maxlength: 200, autocomplete: 'off', spellcheck: 'false' });
   const list = h('div', { class: 'list-area' });
   const side = h('div', { class: 'side-area' });
   const queue = new LoadQueue();
-  let shownId: string | undefined;
+  const details = new RecordPane(side, (id) => client.getBoss(id), showBoss);
+  const edit = new EditView(side);
+  const open = (id: string) => details.open(id);
 
   const load = () =>
     queue.run(async () => {
@@ -33,60 +35,34 @@ export function bossesScreen({ client, go }: Context): Screen {
     else side.replaceChildren(h('h2', {}, '已创建'), recordView(reply, bossFields));
   });
 
-  let editForm: RecordForm | null = null;
-
   function showCreate() {
     side.replaceChildren(h('h2', {}, '新建老板'), createForm.element);
     createForm.focusFirst();
   }
 
-  async function open(id: string) {
-    shownId = id;
-    const note = message();
-    side.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
-    let reply: unknown;
-    try {
-      reply = await client.getBoss(id);
-    } catch (error) {
-      note.textContent = (error as Error).message;
-      side.replaceChildren(note);
-      return;
-    }
-    if (shownId !== id) return;
-    const reading = readRecord(reply);
-    const record = reading.kind === 'record' ? reading.record : {};
-    side.replaceChildren(
-      h('h2', {}, '老板详情'),
-      recordView(reply, bossFields),
-      h(
-        'div',
-        { class: 'row-buttons' },
-        button('编辑', () => showEdit(id, record)),
+  function showBoss(id: string, reply: unknown, note: HTMLElement) {
+    showDetails(
+      side,
+      '老板详情',
+      [recordView(reply, bossFields)],
+      [
+        button('编辑', () => showEdit(id, recordOf(reply))),
         button('查看订单', () => go('orders', { bossId: id })),
         button('为此老板新建订单', () => go('orders', { bossId: id, create: '1' })),
-      ),
+      ],
       note,
     );
   }
 
-  function showEdit(id: string, record: Record<string, unknown>) {
-    editForm = new RecordForm(bossFields, '保存修改', async (changed) => {
+  function showEdit(id: string, values: JsonRecord) {
+    const form: RecordForm = new RecordForm(bossFields, '保存修改', async (changed) => {
       await client.updateBoss(id, changed as never);
-      editForm?.saved();
-      editForm = null;
+      edit.saved(form);
       load();
       await open(id);
     });
-    editForm.fill(record);
-    side.replaceChildren(
-      h('h2', {}, '编辑老板'),
-      editForm.element,
-      button('返回详情', () => {
-        editForm = null;
-        void open(id);
-      }),
-    );
-    editForm.focusFirst();
+    form.fill(values);
+    edit.show('编辑老板', form, () => void open(id));
   }
 
   const element = frame(
@@ -100,6 +76,6 @@ export function bossesScreen({ client, go }: Context): Screen {
   return {
     element,
     show: () => load(),
-    hasUnsavedInput: () => createForm.dirty() || (editForm?.dirty() ?? false),
+    hasUnsavedInput: () => createForm.dirty() || edit.dirty(),
   };
 }

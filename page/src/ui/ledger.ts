@@ -1,9 +1,9 @@
 // 账目: an order's entries page by page, add one, delete one after a confirmation.
 import { codeOf, h, messageOf } from './dom';
 import { ledgerFields, ledgerShownFields } from './fields';
-import { LoadQueue, Pager, RecordForm, confirmAction, message, recordView } from './kit';
+import { LoadQueue, Pager, RecordForm, message, recordView } from './kit';
 import { ORDER_CAPTION } from './orders';
-import { button, fillOptions, frame, labelled, loadList, pane, type Context, type Screen } from './screen';
+import { button, fillOptions, frame, labelled, loadList, pane, removeButton, type Context, type Screen } from './screen';
 
 /** Failures after which the service may have booked the entry: the retry must carry the same key. */
 const UNCERTAIN = new Set(['NETWORK_ERROR', 'TIMEOUT', 'NO_REPLY']);
@@ -37,23 +37,18 @@ export function ledgerScreen({ client }: Context): Screen {
     });
 
   function deleteButton(orderId: string, entryId: string) {
-    const remove = button(
+    return removeButton(
       '删除',
+      '删除账目',
+      '确定要删除这条账目吗？删除后无法恢复。',
       async () => {
-        if (!(await confirmAction('删除账目', '确定要删除这条账目吗？删除后无法恢复。', '删除'))) return;
-        remove.disabled = true;
         filterNote.textContent = '';
-        try {
-          await client.deleteLedgerEntry(orderId, entryId);
-          load();
-        } catch (error) {
-          filterNote.textContent = messageOf(error);
-          remove.disabled = false;
-        }
+        await client.deleteLedgerEntry(orderId, entryId);
+        load();
       },
+      filterNote,
       'small danger',
     );
-    return remove;
   }
 
   orderSelect.addEventListener('change', () => {

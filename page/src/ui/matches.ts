@@ -2,12 +2,26 @@
 // file, a drop or the clipboard, recognition, editing and confirming, deleting.
 import { LONG_NATIVE_DEADLINE_MS, MAX_SCREENSHOT_BYTES, SCREENSHOT_TYPES } from '../client/client';
 import { Messages } from '../client/errors';
-import { readRecord, replyId, type JsonRecord } from '../client/replies';
+import { replyId, type JsonRecord } from '../client/replies';
 import { h, messageOf } from './dom';
 import { MATCH_OUTCOME_LABELS, matchFields } from './fields';
-import { LoadQueue, Pager, RecordForm, confirmAction, message, recordView } from './kit';
+import { LoadQueue, Pager, RecordForm, message, recordView } from './kit';
 import { ORDER_CAPTION } from './orders';
-import { button, fillOptions, frame, labelled, loadList, pane, type Context, type Screen } from './screen';
+import {
+  EditView,
+  RecordPane,
+  button,
+  fillOptions,
+  frame,
+  labelled,
+  loadList,
+  pane,
+  recordOf,
+  removeButton,
+  showDetails,
+  type Context,
+  type Screen,
+} from './screen';
 
 const PAGE_SIZE = 20;
 
@@ -43,7 +57,9 @@ export function matchesScreen({ client }: Context): Screen {
   const side = h('div', { class: 'side-area' });
   const queue = new LoadQueue();
   const pager = new Pager(PAGE_SIZE, () => load());
-  let shownId: string | undefined;
+  const details = new RecordPane(side, (id) => client.getMatch(id), showMatch);
+  const edit = new EditView(side);
+  const open = (id: string) => details.open(id);
   let imageUrl: string | undefined;
 
   const orderId = () => (orderFilter.value === '' ? undefined : orderFilter.value);
@@ -138,51 +154,26 @@ export function matchesScreen({ client }: Context): Screen {
     }
   });
 
-  let editForm: RecordForm | null = null;
-
-  async function open(id: string) {
-    shownId = id;
-    const note = message();
-    side.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
-    let reply: unknown;
-    try {
-      reply = await client.getMatch(id);
-    } catch (error) {
-      note.textContent = messageOf(error);
-      side.replaceChildren(note);
-      return;
-    }
-    if (shownId !== id) return;
-    showMatch(id, reply, note);
-  }
-
   function showMatch(id: string, reply: unknown, note = message()) {
-    const reading = readRecord(reply);
-    const record = reading.kind === 'record' ? reading.record : {};
     const image = h('div', { class: 'shot' }, h('p', { class: 'note' }, '正在读取截图…'));
     const recognize = button('识别', () => void runRecognition(id, recognize, note));
-    const remove = button(
+    const remove = removeButton(
       '删除对局',
+      '删除对局',
+      '确定要删除这个对局和它的截图吗？删除后无法恢复。',
       async () => {
-        if (!(await confirmAction('删除对局', '确定要删除这个对局和它的截图吗？删除后无法恢复。', '删除'))) return;
-        remove.disabled = true;
-        try {
-          await client.deleteMatch(id);
-          side.replaceChildren(h('p', { class: 'note' }, '对局已删除。'));
-          shownId = undefined;
-          load();
-        } catch (error) {
-          note.textContent = messageOf(error);
-          remove.disabled = false;
-        }
+        await client.deleteMatch(id);
+        side.replaceChildren(h('p', { class: 'note' }, '对局已删除。'));
+        details.shownId = undefined;
+        load();
       },
-      'danger',
+      note,
     );
-    side.replaceChildren(
-      h('h2', {}, '对局详情'),
-      image,
-      recordView(reply, matchFields),
-      h('div', { class: 'row-buttons' }, recognize, button('编辑并确认', () => showEdit(id, record)), remove),
+    showDetails(
+      side,
+      '对局详情',
+      [image, recordView(reply, matchFields)],
+      [recognize, button('编辑并确认', () => showEdit(id, recordOf(reply))), remove],
       note,
     );
     void showImage(id, image);
@@ -193,7 +184,7 @@ export function matchesScreen({ client }: Context): Screen {
       const shot = await client.matchImage(id);
       if (imageUrl) URL.revokeObjectURL(imageUrl);
       imageUrl = shot.url;
-      if (shownId !== id) return;
+      if (details.shownId !== id) return;
       target.replaceChildren(h('img', { src: shot.url, alt: '对局截图' }));
     } catch (error) {
       target.replaceChildren(h('p', { class: 'form-message', role: 'alert' }, messageOf(error)));
@@ -212,7 +203,7 @@ export function matchesScreen({ client }: Context): Screen {
     trigger.after(wait);
     try {
       const reply = await client.recognizeMatch(id);
-      if (shownId === id) showMatch(id, reply);
+      if (details.shownId === id) showMatch(id, reply);
       load();
     } catch (error) {
       note.textContent = messageOf(error);
@@ -223,25 +214,15 @@ export function matchesScreen({ client }: Context): Screen {
     }
   }
 
-  function showEdit(id: string, record: JsonRecord) {
+  function showEdit(id: string, values: JsonRecord) {
     const form: RecordForm = new RecordForm(matchFields, '保存', async (changed) => {
       const reply = await client.updateMatch(id, changed as never);
-      form.saved();
-      editForm = null;
+      edit.saved(form);
       load();
       showMatch(id, reply);
     });
-    editForm = form;
-    form.fill(record);
-    side.replaceChildren(
-      h('h2', {}, '编辑对局'),
-      form.element,
-      button('返回详情', () => {
-        editForm = null;
-        void open(id);
-      }),
-    );
-    form.focusFirst();
+    form.fill(values);
+    edit.show('编辑对局', form, () => void open(id));
   }
 
   const element = frame(
@@ -271,7 +252,7 @@ export function matchesScreen({ client }: Context): Screen {
         load();
       });
     },
-    hasUnsavedInput: () => (editForm?.dirty() ?? false) || uploading > 0,
+    hasUnsavedInput: () => edit.dirty() || uploading > 0,
     // Pastes reach the screen only while it is shown (the workspace hands them over).
     paste: (event: ClipboardEvent) => {
       const files = filesOf(event.clipboardData);

@@ -1,10 +1,10 @@
 // 订单: all orders or one boss's, open, create blank or from a template, edit.
-import { captionOf, readRecord, recordIdOf, replyId, type JsonRecord } from '../client/replies';
+import { captionOf, recordIdOf, replyId, type JsonRecord } from '../client/replies';
 import { pickCatalogItem } from './catalog';
 import { h } from './dom';
 import { orderFields } from './fields';
 import { LoadQueue, RecordForm, message, recordView } from './kit';
-import { button, fillOptions, frame, labelled, loadList, pane, type Context, type Screen } from './screen';
+import { EditView, RecordPane, button, fillOptions, frame, labelled, loadList, pane, recordOf, showDetails, type Context, type Screen } from './screen';
 
 export const ORDER_CAPTION = ['title', 'name'];
 const BOSS_CAPTION = ['display_name', 'game_name', 'game_id'];
@@ -37,7 +37,9 @@ export function ordersScreen(context: Context): Screen {
   const list = h('div', { class: 'list-area' });
   const side = h('div', { class: 'side-area' });
   const queue = new LoadQueue();
-  let shownId: string | undefined;
+  const details = new RecordPane(side, (id) => client.getOrder(id), showOrder);
+  const edit = new EditView(side);
+  const open = (id: string) => details.open(id);
 
   const load = () =>
     queue.run(async () => {
@@ -99,63 +101,36 @@ export function ordersScreen(context: Context): Screen {
     (bossId ? templateSelect : bossSelect).focus();
   }
 
-  let editForm: RecordForm | null = null;
-
-  async function open(id: string) {
-    shownId = id;
-    const note = message();
-    side.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
-    let reply: unknown;
-    try {
-      reply = await client.getOrder(id);
-    } catch (error) {
-      note.textContent = (error as Error).message;
-      side.replaceChildren(note);
-      return;
-    }
-    if (shownId !== id) return;
-    const reading = readRecord(reply);
-    const record = reading.kind === 'record' ? reading.record : {};
-    side.replaceChildren(
-      h('h2', {}, '订单详情'),
-      recordView(reply, orderFields),
-      h(
-        'div',
-        { class: 'row-buttons' },
-        button('编辑', () => showEdit(id, record)),
+  function showOrder(id: string, reply: unknown, note: HTMLElement) {
+    showDetails(
+      side,
+      '订单详情',
+      [recordView(reply, orderFields)],
+      [
+        button('编辑', () => showEdit(id, recordOf(reply))),
         button('账目', () => go('ledger', { orderId: id })),
         button('对局', () => go('matches', { orderId: id })),
-      ),
+      ],
       note,
     );
   }
 
-  function showEdit(id: string, record: JsonRecord) {
+  function showEdit(id: string, values: JsonRecord) {
     const editPicker = wagerPicker(context, () => form);
     const form: RecordForm = new RecordForm(
       orderFields,
       '保存修改',
       async (changed) => {
         await client.updateOrder(id, changed as never);
-        form.saved();
-        editForm = null;
+        edit.saved(form);
         load();
         await open(id);
       },
       { after: [editPicker] },
     );
-    editForm = form;
-    form.fill(record);
+    form.fill(values);
     showWagerPicker(form, editPicker);
-    side.replaceChildren(
-      h('h2', {}, '编辑订单'),
-      form.element,
-      button('返回详情', () => {
-        editForm = null;
-        void open(id);
-      }),
-    );
-    form.focusFirst();
+    edit.show('编辑订单', form, () => void open(id));
   }
 
   const element = frame(
@@ -175,6 +150,6 @@ export function ordersScreen(context: Context): Screen {
         if (params?.create) void showCreate(params.bossId);
       });
     },
-    hasUnsavedInput: () => createForm.dirty() || (editForm?.dirty() ?? false),
+    hasUnsavedInput: () => createForm.dirty() || edit.dirty(),
   };
 }

@@ -1,9 +1,9 @@
 // What every ledger screen offers the workspace, and the helpers they share for loading
 // lists into panes and options into selects.
 import type { VardekoClient } from '../client/client';
-import { captionOf, isRecord, readList, recordIdOf, type JsonRecord } from '../client/replies';
+import { captionOf, isRecord, readList, readRecord, recordIdOf, type JsonRecord } from '../client/replies';
 import { h, messageOf, uniqueId } from './dom';
-import { listView, type ListOptions } from './kit';
+import { confirmAction, listView, message, type ListOptions, type RecordForm } from './kit';
 
 export type ScreenId = 'overview' | 'bosses' | 'orders' | 'templates' | 'ledger' | 'matches' | 'settings' | 'catalog';
 
@@ -97,4 +97,105 @@ export function labelled(label: string, control: HTMLElement): HTMLElement {
   const id = control.id || uniqueId('tool');
   control.id = id;
   return h('span', { class: 'tool-field' }, h('label', { for: id }, label), control);
+}
+
+/** The record of a record reply, or no members when the reply holds none (so editing starts empty). */
+export function recordOf(reply: unknown): JsonRecord {
+  const reading = readRecord(reply);
+  return reading.kind === 'record' ? reading.record : {};
+}
+
+/** A record in the side pane: its heading, its view (and whatever goes with it), its buttons and their message. */
+export function showDetails(side: HTMLElement, title: string, views: Node[], buttons: Node[], note: HTMLElement): void {
+  side.replaceChildren(h('h2', {}, title), ...views, h('div', { class: 'row-buttons' }, buttons), note);
+}
+
+/**
+ * The side pane's record, read by id: the waiting text, then `show` with the reply, or the
+ * failure's message. A reply for a record no longer the one asked for is dropped.
+ */
+export class RecordPane {
+  shownId: string | undefined;
+
+  constructor(
+    private readonly side: HTMLElement,
+    private readonly read: (id: string) => Promise<unknown>,
+    private readonly show: (id: string, reply: unknown, note: HTMLElement) => void,
+  ) {}
+
+  async open(id: string): Promise<void> {
+    this.shownId = id;
+    const note = message();
+    this.side.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
+    let reply: unknown;
+    try {
+      reply = await this.read(id);
+    } catch (error) {
+      note.textContent = messageOf(error);
+      this.side.replaceChildren(note);
+      return;
+    }
+    if (this.shownId !== id) return;
+    this.show(id, reply, note);
+  }
+}
+
+/** The side pane's edit form: kept while it is shown so leaving the screen can ask about its input. */
+export class EditView {
+  private form: RecordForm | null = null;
+
+  constructor(private readonly side: HTMLElement) {}
+
+  /** Shows the filled form; 返回详情 drops its input and shows the record again. */
+  show(title: string, form: RecordForm, back: () => void): void {
+    this.form = form;
+    this.side.replaceChildren(
+      h('h2', {}, title),
+      form.element,
+      button('返回详情', () => {
+        this.form = null;
+        back();
+      }),
+    );
+    form.focusFirst();
+  }
+
+  /** The service took the form's input. */
+  saved(form: RecordForm): void {
+    form.saved();
+    this.form = null;
+  }
+
+  dirty(): boolean {
+    return this.form?.dirty() ?? false;
+  }
+}
+
+/**
+ * A danger button that asks first (`title`, `text`), then runs `remove`; while it runs the
+ * button is off, and a failure shows in `note` and lets the operator try again.
+ */
+export function removeButton(
+  label: string,
+  title: string,
+  text: string,
+  remove: () => Promise<void>,
+  note: HTMLElement,
+  className = 'danger',
+): HTMLButtonElement {
+  const node = button(
+    label,
+    async () => {
+      if (!(await confirmAction(title, text, '删除'))) return;
+      node.disabled = true;
+      try {
+        await remove();
+      } catch (error) {
+        note.textContent = messageOf(error);
+        node.disabled = false;
+      }
+    },
+    className,
+  );
+  return node;
 }

@@ -1,9 +1,9 @@
 // 订单模板: list, create, edit, delete after a confirmation.
 import { readRecord, type JsonRecord } from '../client/replies';
-import { h, messageOf } from './dom';
+import { h } from './dom';
 import { templateFields, templateShownFields } from './fields';
-import { LoadQueue, RecordForm, confirmAction, message, recordView } from './kit';
-import { button, frame, loadList, pane, type Context, type Screen } from './screen';
+import { LoadQueue, RecordForm, message, recordView } from './kit';
+import { EditView, button, frame, loadList, pane, removeButton, showDetails, type Context, type Screen } from './screen';
 
 export function templatesScreen({ client }: Context): Screen {
   const list = h('div', { class: 'list-area' });
@@ -27,7 +27,7 @@ export function templatesScreen({ client }: Context): Screen {
     load();
     side.replaceChildren(h('h2', {}, '已创建模板'), recordView(reply, templateShownFields));
   });
-  let editForm: RecordForm | null = null;
+  const edit = new EditView(side);
 
   function showCreate() {
     side.replaceChildren(h('h2', {}, '新建订单模板'), createForm.element);
@@ -37,52 +37,32 @@ export function templatesScreen({ client }: Context): Screen {
   // There is no method to read one template: the list's record is what the service gave.
   function open(id: string, item: JsonRecord) {
     const note = message();
-    const remove = button(
+    const name = typeof item.name === 'string' ? `“${item.name}”` : '这个模板';
+    const remove = removeButton(
       '删除模板',
+      '删除订单模板',
+      `确定要删除${name}吗？删除后无法恢复。`,
       async () => {
-        const name = typeof item.name === 'string' ? `“${item.name}”` : '这个模板';
-        if (!(await confirmAction('删除订单模板', `确定要删除${name}吗？删除后无法恢复。`, '删除'))) return;
-        remove.disabled = true;
         note.textContent = '';
-        try {
-          await client.deleteOrderTemplate(id);
-          side.replaceChildren(h('p', { class: 'note' }, '模板已删除。'));
-          load();
-        } catch (error) {
-          note.textContent = messageOf(error);
-          remove.disabled = false;
-        }
+        await client.deleteOrderTemplate(id);
+        side.replaceChildren(h('p', { class: 'note' }, '模板已删除。'));
+        load();
       },
-      'danger',
-    );
-    side.replaceChildren(
-      h('h2', {}, '模板详情'),
-      recordView(item, templateShownFields),
-      h('div', { class: 'row-buttons' }, button('编辑', () => showEdit(id, item)), remove),
       note,
     );
+    showDetails(side, '模板详情', [recordView(item, templateShownFields)], [button('编辑', () => showEdit(id, item)), remove], note);
   }
 
   function showEdit(id: string, item: JsonRecord) {
     const form: RecordForm = new RecordForm(templateFields, '保存修改', async (changed) => {
       const reply = await client.updateOrderTemplate(id, changed as never);
-      form.saved();
-      editForm = null;
+      edit.saved(form);
       load();
       const reading = readRecord(reply);
       open(id, reading.kind === 'record' ? reading.record : { ...item, ...changed });
     });
-    editForm = form;
     form.fill(item);
-    side.replaceChildren(
-      h('h2', {}, '编辑订单模板'),
-      form.element,
-      button('返回详情', () => {
-        editForm = null;
-        open(id, item);
-      }),
-    );
-    form.focusFirst();
+    edit.show('编辑订单模板', form, () => open(id, item));
   }
 
   const element = frame('订单模板', [button('新建模板', showCreate, 'primary')], pane('模板列表', list), pane('模板详情', side));
@@ -90,6 +70,6 @@ export function templatesScreen({ client }: Context): Screen {
   return {
     element,
     show: () => load(),
-    hasUnsavedInput: () => createForm.dirty() || (editForm?.dirty() ?? false),
+    hasUnsavedInput: () => createForm.dirty() || edit.dirty(),
   };
 }
