@@ -763,24 +763,24 @@ class Control:
         self.pending = []
         self.recorded = []
 
-    def add(self, spec):
-        if not isinstance(spec, dict) or not isinstance(spec.get("path"), str):
+    def add(self, rule):
+        if not isinstance(rule, dict) or not isinstance(rule.get("path"), str):
             raise Failure(400, "BAD_REQUEST", "需要 path。")
-        spec = dict(spec, path=strip_base(spec["path"]), times=int(spec.get("times", 1)))
+        rule = dict(rule, path=strip_base(rule["path"]), times=int(rule.get("times", 1)))
         with self.lock:
-            self.pending.append(spec)
+            self.pending.append(rule)
             return len(self.pending)
 
     def take(self, method, path, query):
         full = path + ("?" + query if query else "")
         with self.lock:
-            for spec in self.pending:
-                target = full if "?" in spec["path"] else path
-                if spec.get("method", method) == method and spec["path"] == target:
-                    spec["times"] -= 1
-                    if spec["times"] <= 0:
-                        self.pending.remove(spec)
-                    return spec
+            for rule in self.pending:
+                target = full if "?" in rule["path"] else path
+                if rule.get("method", method) == method and rule["path"] == target:
+                    rule["times"] -= 1
+                    if rule["times"] <= 0:
+                        self.pending.remove(rule)
+                    return rule
         return None
 
     def record(self, method, path, headers, body):
