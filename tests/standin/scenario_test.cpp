@@ -171,31 +171,6 @@ RECT WorkArea() {
   return area;
 }
 
-// A hardware pointer move to the pixel (x, y). Under Wine's virtual desktop the X
-// server's pointer must move too (SetCursorPos warps it), or the next X event puts
-// Wine's cursor back where the X pointer stayed; the input event then reports the
-// move as a device would (absolute input is in 1/65536 of the screen).
-void MovePointer(int x, int y) {
-  SetCursorPos(x, y);
-  const int width = GetSystemMetrics(SM_CXSCREEN);
-  const int height = GetSystemMetrics(SM_CYSCREEN);
-  INPUT input{};
-  input.type = INPUT_MOUSE;
-  input.mi.dx = static_cast<LONG>((static_cast<long long>(x) * 65536 + width - 1) / width);
-  input.mi.dy = static_cast<LONG>((static_cast<long long>(y) * 65536 + height - 1) / height);
-  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  SendInput(1, &input, sizeof input);
-  std::this_thread::sleep_for(60ms);
-}
-
-void Button(bool down) {
-  INPUT input{};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-  SendInput(1, &input, sizeof input);
-  std::this_thread::sleep_for(100ms);
-}
-
 void Type(wchar_t key) {
   INPUT inputs[2]{};
   for (INPUT& input : inputs) {

@@ -20,29 +20,6 @@ std::string Success(const std::string& id) {
   return Quote(json{{"data", nullptr}, {"id", id}, {"ok", true}}.dump());
 }
 
-// A hardware pointer move, as the display's own pointer and as device input (see the
-// main scenarios: under Wine the X pointer must move too).
-void MovePointer(int x, int y) {
-  SetCursorPos(x, y);
-  const int width = GetSystemMetrics(SM_CXSCREEN);
-  const int height = GetSystemMetrics(SM_CYSCREEN);
-  INPUT input{};
-  input.type = INPUT_MOUSE;
-  input.mi.dx = static_cast<LONG>((static_cast<long long>(x) * 65536 + width - 1) / width);
-  input.mi.dy = static_cast<LONG>((static_cast<long long>(y) * 65536 + height - 1) / height);
-  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  SendInput(1, &input, sizeof input);
-  std::this_thread::sleep_for(60ms);
-}
-
-void Button(bool down) {
-  INPUT input{};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-  SendInput(1, &input, sizeof input);
-  std::this_thread::sleep_for(100ms);
-}
-
 template <class Condition>
 bool Eventually(Condition condition, int tries = 250) {
   for (int i = 0; i < tries; ++i) {
