@@ -270,4 +270,21 @@ class RecordingRuntime final : public BrowserRuntime {
   RecordingBrowser& browser_;
 };
 
+// A request for the page files; answering it is recorded as "args.setResponse".
+class RecordedResourceRequest final : public WebResourceRequestedArgs {
+ public:
+  RecordedResourceRequest(RecordingBrowser& browser, std::u16string uri, std::u16string method)
+      : browser_(browser), uri_(std::move(uri)), method_(std::move(method)) {}
+  std::optional<std::u16string> Uri() override { return uri_; }
+  std::optional<std::u16string> Method() override { return method_; }
+  BrowserResult SetResponse(WebResourceResponse&) override {
+    return browser_.Call("args.setResponse");
+  }
+
+ private:
+  RecordingBrowser& browser_;
+  std::u16string uri_;
+  std::u16string method_;
+};
+
 }  // namespace vardeko::testing

@@ -13,22 +13,6 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-class Request final : public WebResourceRequestedArgs {
- public:
-  Request(RecordingBrowser& browser, std::u16string uri, std::u16string method)
-      : browser_(browser), uri_(std::move(uri)), method_(std::move(method)) {}
-  std::optional<std::u16string> Uri() override { return uri_; }
-  std::optional<std::u16string> Method() override { return method_; }
-  BrowserResult SetResponse(WebResourceResponse&) override {
-    return browser_.Call("args.setResponse");
-  }
-
- private:
-  RecordingBrowser& browser_;
-  std::u16string uri_;
-  std::u16string method_;
-};
-
 struct Answer {
   BrowserResult result;
   std::string status;  // "200 OK", or empty when no response was made
@@ -60,8 +44,9 @@ class PageFilesTest : public ::testing::Test {
   Answer Get(std::u16string_view path, std::u16string method = u"GET") {
     harness.browser.lastResponseBody.clear();
     harness.browser.lastResponseHeaders.clear();
-    Request request(harness.browser, u"https://app.vardeko.localhost" + std::u16string(path),
-                    std::move(method));
+    RecordedResourceRequest request(harness.browser,
+                                    u"https://app.vardeko.localhost" + std::u16string(path),
+                                    std::move(method));
     const BrowserResult result = ServePageFile(harness.host, request);
     const Log log = harness.Log();
     Answer answer{result, "", WideToUtf8(harness.browser.lastResponseHeaders),
@@ -151,7 +136,8 @@ TEST_F(PageFilesTest, OnlyFilesInsideTheFolderAreEverServed) {
     EXPECT_EQ(answer.body, "") << WideToUtf8(refused);
   }
   // Another origin never reaches the folder either.
-  Request other(harness.browser, u"https://app.vardeko.localhost.evil/assets/app.js", u"GET");
+  RecordedResourceRequest other(harness.browser,
+                                u"https://app.vardeko.localhost.evil/assets/app.js", u"GET");
   EXPECT_EQ(ServePageFile(harness.host, other), kBrowserOk);
   EXPECT_EQ(harness.Log(), (Log{"environment.createResponse 404 Not Found", "args.setResponse"}));
 }

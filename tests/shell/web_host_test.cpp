@@ -413,25 +413,9 @@ TEST_F(WebHostTest, CreationRetriesAreBoundedAndOnlyForPassingResults) {
 
 class StartDocumentTest : public WebHostTest {
  protected:
-  class Request final : public WebResourceRequestedArgs {
-   public:
-    Request(RecordingBrowser& browser, std::u16string uri, std::u16string method)
-        : browser_(browser), uri_(std::move(uri)), method_(std::move(method)) {}
-    std::optional<std::u16string> Uri() override { return uri_; }
-    std::optional<std::u16string> Method() override { return method_; }
-    BrowserResult SetResponse(WebResourceResponse&) override {
-      return browser_.Call("args.setResponse");
-    }
-
-   private:
-    RecordingBrowser& browser_;
-    std::u16string uri_;
-    std::u16string method_;
-  };
-
   BrowserResult Serve(std::u16string uri = std::u16string(kStartUrl),
                       std::u16string method = u"GET") {
-    Request request(harness.browser, std::move(uri), std::move(method));
+    RecordedResourceRequest request(harness.browser, std::move(uri), std::move(method));
     return harness.browser.handlers.webResourceRequested(request);
   }
 };
