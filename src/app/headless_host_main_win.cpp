@@ -7,6 +7,7 @@
 
 #include "app/headless_host.h"
 #include "base/detached_thread.h"
+#include "platform/page_channel_win.h"
 #include "platform/window_handle_win.h"
 
 namespace {
@@ -66,8 +67,9 @@ int main() {
           return std::nullopt;
         }
         vardeko::PostedJson payload;
-        if (message.message == vardeko::WM_APP_POST_JSON ||
-            message.message == vardeko::kHeadlessInputLine) {
+        if (message.message == vardeko::WM_APP_POST_JSON) {
+          payload = vardeko::TakePostedJson(vardeko::FromHwnd(message.hwnd));
+        } else if (message.message == vardeko::kHeadlessInputLine) {
           payload.reset(reinterpret_cast<std::string*>(message.lParam));
         }
         return std::make_pair(static_cast<std::uint32_t>(message.message), std::move(payload));

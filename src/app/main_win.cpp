@@ -15,6 +15,7 @@
 #include "base/unique_handle_win.h"
 #include "base/wide_win.h"
 #include "platform/display_win.h"
+#include "platform/page_channel_win.h"
 #include "platform/webview2_win.h"
 #include "platform/window_handle_win.h"
 #include "platform/window_operations_win.h"
@@ -154,11 +155,15 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       return 0;
     case WM_QUERYENDSESSION:
       return HandleQueryEndSession(host) ? TRUE : FALSE;
-    case WM_ENDSESSION:
-      // An ending session terminates the process without destroying the window.
-      if (wParam != FALSE) SavePlaceForTheNextRun();
-      HandleEndSession(host, wParam != FALSE);
+    case WM_ENDSESSION: {
+      // An ending session terminates the process once this returns: the place is saved
+      // here, whatever the window does next.
+      const bool ending = wParam != FALSE;
+      const bool closeApp = (static_cast<DWORD>(lParam) & ENDSESSION_CLOSEAPP) != 0;
+      if (ending && !closeApp) SavePlaceForTheNextRun();
+      HandleEndSession(host, ending, closeApp);
       return 0;
+    }
     case kStartMoveMessage:
       HandleStartMove(host);
       return 0;
@@ -168,7 +173,10 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       PostQuitMessage(0);
       return 0;
     case WM_APP_POST_JSON:
-      DeliverPostedJson(host, PostedJson(reinterpret_cast<std::string*>(lParam)));
+      // Only a wake-up: the texts come from the program's own queue.
+      while (PostedJson text = TakePostedJson(FromHwnd(window))) {
+        DeliverPostedJson(host, std::move(text));
+      }
       return 0;
     case WM_APP_CLOSE_CONFIRMED:
       HandleCloseConfirmed(host);
@@ -186,11 +194,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
   }
   Host* host = HostOf(window);
-  if (host == nullptr) {
-    // Owned text must not leak even without a Host.
-    if (message == WM_APP_POST_JSON) PostedJson(reinterpret_cast<std::string*>(lParam)).reset();
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
+  if (host == nullptr) return DefWindowProcW(window, message, wParam, lParam);
   // No exception may leave a window procedure.
   try {
     return HandleMessage(*host, window, message, wParam, lParam);

@@ -10,7 +10,7 @@
 namespace vardeko {
 
 // Private messages other code posts to the main window (WM_APP + n).
-inline constexpr std::uint32_t WM_APP_POST_JSON = 0x8001;        // lParam: owned JSON text
+inline constexpr std::uint32_t WM_APP_POST_JSON = 0x8001;        // a text is waiting
 inline constexpr std::uint32_t WM_APP_CLOSE_CONFIRMED = 0x8002;  // the page agreed to close
 inline constexpr std::uint32_t kCloseAttemptMessage = 0x0010;    // WM_CLOSE, as the user's
 
@@ -29,8 +29,8 @@ struct WindowHandle {
   friend auto operator<=>(const WindowHandle&, const WindowHandle&) = default;
 };
 
-// Posts WM_APP_POST_JSON with the text. On success the UI thread owns the text; on
-// failure it is freed here. Any thread.
+// Hands the text to the window's UI thread and wakes it with WM_APP_POST_JSON. On
+// success the UI thread owns the text; on failure it is freed here. Any thread.
 bool PostJsonToWindow(WindowHandle window, PostedJson text) noexcept;
 
 // Posts WM_APP_CLOSE_CONFIRMED. Any thread.

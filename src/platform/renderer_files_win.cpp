@@ -11,19 +11,31 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The path the open handle really names, links and junctions resolved ("\\?\C:\...").
-bool FinalPath(HANDLE handle, std::wstring& path) {
+// The path the open handle really names, links and junctions resolved, in the form
+// given: "\\?\C:\..." for VOLUME_NAME_DOS, "\Device\HarddiskVolume2\..." for
+// VOLUME_NAME_NT.
+bool FinalPath(HANDLE handle, DWORD volumeForm, std::wstring& path) {
   path.resize(MAX_PATH);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD length = GetFinalPathNameByHandleW(
+        handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | volumeForm);
     if (length == 0) return false;
     if (length < path.size()) {
       path.resize(length);
       return true;
     }
     path.resize(length);  // the size needed, with the terminator
+  }
+  return false;
+}
+
+// The final paths of the folder and the file, in one form for both. The drive-letter
+// form fails where the mount manager knows no letter for the volume (RAM disks, subst
+// and DefineDosDevice drives, some redirectors); the device form works there.
+bool FinalPaths(HANDLE folder, HANDLE file, std::wstring& folderPath, std::wstring& filePath) {
+  for (const DWORD form :
+       {static_cast<DWORD>(VOLUME_NAME_DOS), static_cast<DWORD>(VOLUME_NAME_NT)}) {
+    if (FinalPath(folder, form, folderPath) && FinalPath(file, form, filePath)) return true;
   }
   return false;
 }
@@ -53,8 +65,6 @@ RendererFile ReadRendererFile(const std::filesystem::path& folder,
   const UniqueFileHandle root(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!root) return {RendererFileStatus::kMissing, {}};
-  std::wstring rootPath;
-  if (!FinalPath(root.get(), rootPath)) return {RendererFileStatus::kUnreadable, {}};
 
   const std::filesystem::path named = folder / relative;
   const UniqueFileHandle file(
@@ -71,8 +81,11 @@ RendererFile ReadRendererFile(const std::filesystem::path& folder,
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return {RendererFileStatus::kNotRegular, {}};
   }
+  std::wstring rootPath;
   std::wstring filePath;
-  if (!FinalPath(file.get(), filePath)) return {RendererFileStatus::kUnreadable, {}};
+  if (!FinalPaths(root.get(), file.get(), rootPath, filePath)) {
+    return {RendererFileStatus::kUnreadable, {}};
+  }
   if (!Inside(rootPath, filePath)) return {RendererFileStatus::kOutside, {}};
 
   const unsigned long long size =

@@ -6,10 +6,13 @@
 
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -542,13 +545,33 @@ using CreateEnvironmentFunction =
     HRESULT(STDAPICALLTYPE*)(PCWSTR, PCWSTR, ICoreWebView2EnvironmentOptions*,
                              ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler*);
 
-// The loader reads these from the process environment and lets them override the
-// program's own choices (extra browser arguments such as a debugging port, another user
-// data folder, channel or browser). The program is configured by its own variables
-// only. Policies an administrator sets in the registry stay in force.
-constexpr const wchar_t* kLoaderVariables[] = {
-    L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", L"WEBVIEW2_USER_DATA_FOLDER",
-    L"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER"};
+// The loader reads WEBVIEW2_* variables from the process environment and lets them
+// override the program's own choices: extra browser arguments such as a debugging port,
+// another user data folder, browser, channel or channel search, a wait for a script
+// debugger that leaves the page blank. The SDK documents more of them with each release,
+// so every variable of that prefix goes, in any case (names are compared as Windows
+// does). The program is configured by its own variables only; policies an administrator
+// sets in the registry stay in force.
+void RemoveLoaderVariables() {
+  constexpr std::wstring_view kPrefix = L"WEBVIEW2_";
+  std::vector<std::wstring> names;
+  {
+    const std::unique_ptr<wchar_t, decltype(&FreeEnvironmentStringsW)> block(
+        GetEnvironmentStringsW(), &FreeEnvironmentStringsW);
+    for (const wchar_t* entry = block.get(); entry != nullptr && *entry != L'\0';
+         entry += std::wcslen(entry) + 1) {
+      // Entries that start with '=' are the shell's per-drive folders, not variables.
+      const std::wstring_view text(entry);
+      const std::wstring_view name = text.substr(0, text.find(L'=', 1));
+      if (name.size() > kPrefix.size() &&
+          CompareStringOrdinal(name.data(), static_cast<int>(kPrefix.size()), kPrefix.data(),
+                               static_cast<int>(kPrefix.size()), TRUE) == CSTR_EQUAL) {
+        names.emplace_back(name);
+      }
+    }
+  }
+  for (const std::wstring& name : names) SetEnvironmentVariableW(name.c_str(), nullptr);
+}
 
 // Tasks waiting for their thread timer. A timer procedure gets no context but the
 // timer's id, so the tasks are kept here by id. UI thread only.
@@ -600,7 +623,7 @@ class Runtime final : public BrowserRuntime {
                                   EnvironmentCompleted completed) override {
     const CreateEnvironmentFunction create = EntryPoint();
     if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-    for (const wchar_t* name : kLoaderVariables) SetEnvironmentVariableW(name, nullptr);
+    RemoveLoaderVariables();
     return create(
         nullptr, userDataFolder.c_str(), static_cast<OptionsAdapter&>(options).get(),
         MakeCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT,

@@ -88,10 +88,20 @@ class WinHttpRequest final : public HttpRequest {
   }
 
   std::uint32_t Send(std::u16string_view headers, std::string_view body) override {
+    // Headers passed to WinHttpSendRequest are added again with every resend on the same
+    // handle, so they are added to the request once and every send passes none. Plain
+    // adding, as WinHttpSendRequest does: replacing takes one header per call and drops
+    // one whose value is empty.
+    if (!headersAdded_ && !headers.empty()) {
+      if (!WinHttpAddRequestHeaders(request.get(), reinterpret_cast<LPCWSTR>(headers.data()),
+                                    static_cast<DWORD>(headers.size()), WINHTTP_ADDREQ_FLAG_ADD)) {
+        return GetLastError();
+      }
+      headersAdded_ = true;
+    }
     const auto length = static_cast<DWORD>(body.size());
     return Started(
-        WinHttpSendRequest(request.get(), reinterpret_cast<LPCWSTR>(headers.data()),
-                           static_cast<DWORD>(headers.size()),
+        WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                            body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data()),
                            length, length, reinterpret_cast<DWORD_PTR>(sink_)));
   }
@@ -156,6 +166,7 @@ class WinHttpRequest final : public HttpRequest {
 
  private:
   HttpNotificationSink* sink_ = nullptr;
+  bool headersAdded_ = false;
 };
 
 class WinHttpEngine final : public HttpEngine {

@@ -172,28 +172,48 @@ std::u16string HeaderBlock(const RawRequest& request, std::string_view token) {
   return ToUtf16Strict(block.view());  // measured first, allocated once
 }
 
-// 0 once the request is sent and the reply's headers are in, else the error number.
-std::uint32_t TrySendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state,
-                                       Clock::time_point deadline) {
+// The outcome of one attempt: 0 once the request is sent and the reply's headers are
+// in, else the error number; and whether the send had completed when it failed.
+struct Attempt {
+  std::uint32_t error = 0;
+  bool sent = false;
+};
+
+Attempt TrySendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state,
+                                 Clock::time_point deadline) {
   state.ResetResults();
-  if (const std::uint32_t error = handle.Send(state.headers, state.body.view())) return error;
-  if (const std::uint32_t error = state.Wait(kNotifySendComplete, deadline)) return error;
+  if (const std::uint32_t error = handle.Send(state.headers, state.body.view())) return {error};
+  if (const std::uint32_t error = state.Wait(kNotifySendComplete, deadline)) return {error};
   state.ResetResults();
-  if (const std::uint32_t error = handle.ReceiveResponse()) return error;
-  return state.Wait(kNotifyHeadersAvailable, deadline);
+  if (const std::uint32_t error = handle.ReceiveResponse()) return {error, true};
+  return {state.Wait(kNotifyHeadersAvailable, deadline), true};
 }
 
-// Sends the request and waits until the reply's headers are in. A server that asks for
-// an optional client certificate, or an engine that asks for a resend, gets the same
-// request again on the same handle, a few times at most and only before the deadline;
-// then the error stands as any other.
-void SendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state, Clock::time_point deadline) {
+// Whether the request may go out again after `attempt` failed. A server that asks for
+// an optional client certificate does so in the handshake, before the request: when the
+// send had not completed, nothing of it was sent. Otherwise the request may have reached
+// the service, and only one that repeats harmlessly goes again: no body, or a body with
+// an idempotency key.
+bool MayResend(const Attempt& attempt, const RawRequest& request) {
+  if (attempt.error != kErrorClientCertificateNeeded && attempt.error != kErrorResendRequest) {
+    return false;
+  }
+  const bool nothingSent = attempt.error == kErrorClientCertificateNeeded && !attempt.sent;
+  return nothingSent || request.body.empty() || request.idempotencyKey;
+}
+
+// Sends the request and waits until the reply's headers are in. A request the engine
+// asks to send again (MayResend) goes again on the same handle, a few times at most and
+// only before the deadline; then the error stands as any other.
+void SendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state, const RawRequest& request,
+                           Clock::time_point deadline) {
   for (int resends = 0;; ++resends) {
-    const std::uint32_t error = TrySendAndReceiveHeaders(handle, state, deadline);
-    if (error == 0) return;
-    const bool resendable = error == kErrorClientCertificateNeeded || error == kErrorResendRequest;
-    if (!resendable || resends == kMaxResends || Clock::now() >= deadline) FailOn(error);
-    FailOn(handle.PrepareResend(error));
+    const Attempt attempt = TrySendAndReceiveHeaders(handle, state, deadline);
+    if (attempt.error == 0) return;
+    if (!MayResend(attempt, request) || resends == kMaxResends || Clock::now() >= deadline) {
+      FailOn(attempt.error);
+    }
+    FailOn(handle.PrepareResend(attempt.error));
   }
 }
 
@@ -281,11 +301,13 @@ HttpResponse HttpTransport::Raw(const RawRequest& request) {
 
   state->body = SecretString(request.body);
   state->headers = HeaderBlock(request, snapshot.token.view());
-  SendAndReceiveHeaders(*handle, *state, deadline);
+  SendAndReceiveHeaders(*handle, *state, request, deadline);
 
   HttpResponse response;
   FailOn(handle->QueryStatus(response.status));
   if (response.status >= 300 && response.status <= 399) Throw(failures::kRedirect);
+  // The proxy's answer, not the service's: the network is what fails.
+  if (response.status == kProxyAuthenticationRequired) Throw(failures::kNetworkError);
   if (response.status == 401 && request.authenticated) session_.ClearIfCurrent(snapshot);
   response.contentType = ContentTypeOf(*handle);
   response.body = ReadBody(*handle, *state, request.cap, deadline);
@@ -309,6 +331,8 @@ nlohmann::json HttpTransport::Json(std::u16string_view verb, std::string_view pa
   request.timeoutMs = timeoutMs;
   request.cap = kJsonReplyCap;
   request.snapshot = snapshot;
+  request.idempotencyKey =
+      body != nullptr && body->is_object() && body->contains("idempotency_key");
   const HttpResponse response = Raw(request);
   if (response.status == 204) return nullptr;
   std::optional<nlohmann::json> document = ParseBoundedJson(response.body.view());

@@ -21,6 +21,8 @@ inline constexpr std::size_t kMaxContentTypeBytes = 8192;
 inline constexpr std::uint64_t kReplyReserveBytes = 1 << 20;
 // Resends of one exchange asked for by the engine (client certificate wanted, resend).
 inline constexpr int kMaxResends = 3;
+// A proxy asking for a sign-in: the service was never reached.
+inline constexpr std::uint32_t kProxyAuthenticationRequired = 407;
 // WinHTTP gives each address of the host the connect time-out in turn, so with the whole
 // deadline there a dead first address leaves none for the next. A live server answers a
 // connect within a round trip; 5 s still covers a lost first packet and its resend.
@@ -48,6 +50,9 @@ struct RawRequest {
   std::int32_t timeoutMs = 15000;
   std::uint64_t cap = kJsonReplyCap;
   const SessionSnapshot* snapshot = nullptr;  // sent instead of the stored token
+  // The body carries an idempotency key: the service books it once however often it
+  // arrives, so it may be sent again after it may have reached the service.
+  bool idempotencyKey = false;
 };
 
 // Performs exactly one exchange per call and turns every outcome into a result or an

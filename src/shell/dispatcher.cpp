@@ -83,6 +83,12 @@ void TestWindowSize(Host& host, const json& args) {
   window.SetSize(host.window, ScaleForDpi(width, dpi), ScaleForDpi(height, dpi));
 }
 
+// The page's one boolean: whether it now holds input that is not saved.
+void UnsavedInput(Host& host, const json& args) {
+  if (args.size() != 1 || !args[0].is_boolean()) Throw(failures::kInvalidInput);
+  SetUnsavedInput(host, args[0].get<bool>());
+}
+
 void StartServiceRequest(Host& host, std::string id, std::string method, WipedJson args) {
   // Testing the old value and taking the slot are one atomic step.
   if (host.inFlight->fetch_add(1) >= kMaxInFlight) {
@@ -158,6 +164,9 @@ void HandleWebMessage(Host& host, WebMessageReceivedArgs& args) noexcept {
       // the drag ends; the reply is success whether or not the button is still down then.
       PostJsonToPage(host, SuccessReply(*id, nullptr));
       host.windowOperations.PostSystemMove(host.window);
+    } else if (method == "setUnsavedInput") {
+      UnsavedInput(host, request->args.get());
+      PostJsonToPage(host, SuccessReply(*id, nullptr));
     } else if (host.debugEnabled && method == "test:request-close") {
       PostCloseAttempt(host.window);
       PostJsonToPage(host, SuccessReply(*id, nullptr));

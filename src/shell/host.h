@@ -1,10 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +20,7 @@
 namespace vardeko {
 
 using InFlightCounter = std::atomic<std::uint32_t>;
+using HostClock = std::chrono::steady_clock;
 
 // The per-process record everything hangs off. The UI thread alone writes the flags and
 // touches the window and the browser; inFlight is the only member other threads change,
@@ -31,14 +35,21 @@ class Host {
   WindowHandle window;  // empty again once the window is destroyed
   bool closing = false;
   bool pageLoaded = false;
-  // The renderer was reported unresponsive and has not been heard from since: it cannot
-  // answer a close request.
-  bool rendererUnresponsive = false;
+  // The page said it holds input that is not saved; the end of the session is held up
+  // for it (with the reason registered) exactly while this is set.
+  bool unsavedInput = false;
+  // When the renderer was last reported unresponsive, unless it was heard from since.
+  std::optional<HostClock::time_point> lastUnresponsive;
   bool debugEnabled = false;
-  // Kept from Host::Start for retries of a creation that failed in passing.
+  // Kept from Host::Start for retries of a creation that failed in passing, and for
+  // creating the browser again after its process exited.
   BrowserRuntime* runtime = nullptr;
   std::unique_ptr<BrowserEnvironmentOptions> environmentOptions;
   int creationRetries = 0;
+  // When the browser was last brought back after a process exit, newest last.
+  std::vector<HostClock::time_point> recoveries;
+  // The time the rules above read; a test may set another clock.
+  HostClock::time_point (*now)() = &HostClock::now;
   std::shared_ptr<BrowserEnvironment> environment;
   std::unique_ptr<BrowserController> controller;
   std::unique_ptr<BrowserView> webview;

@@ -67,8 +67,12 @@ Bounds BrowserBounds(const Bounds& client, unsigned dpi, bool maximized) {
                 std::max(top, client.bottom - band)};
 }
 
+bool IsRendererUnresponsive(const Host& host) {
+  return host.lastUnresponsive && host.now() - *host.lastUnresponsive < kUnresponsiveHold;
+}
+
 CloseAction DecideClose(const Host& host) {
-  return !host.closing && host.pageLoaded && !host.rendererUnresponsive && host.webview
+  return !host.closing && host.pageLoaded && !IsRendererUnresponsive(host) && host.webview
              ? CloseAction::kAskThePage
              : CloseAction::kDestroy;
 }
@@ -82,22 +86,34 @@ void HandleCloseAttempt(Host& host) {
 }
 
 void HandleCloseConfirmed(Host& host) {
-  host.closing = true;
-  host.windowOperations.AllowSessionEnd(host.window);
+  if (!host.closing) return;
+  SetUnsavedInput(host, false);
   host.windowOperations.Destroy(host.window);
 }
 
+void SetUnsavedInput(Host& host, bool unsaved) {
+  if (host.unsavedInput == unsaved) return;
+  host.unsavedInput = unsaved;
+  if (unsaved) {
+    host.windowOperations.BlockSessionEnd(host.window, kSessionEndReason);
+  } else {
+    host.windowOperations.AllowSessionEnd(host.window);
+  }
+}
+
 bool HandleQueryEndSession(Host& host) {
-  // The same question as for a close: with no page to ask, or a close under way, the
-  // session ends as the system wants.
-  if (DecideClose(host) == CloseAction::kDestroy) return true;
+  // A page that cannot answer, or a close under way, holds nothing up either.
+  if (!host.unsavedInput || DecideClose(host) == CloseAction::kDestroy) return true;
   PostJsonToPage(host, CloseRequestedEvent());
-  host.windowOperations.BlockSessionEnd(host.window, kSessionEndReason);
   return false;
 }
 
-void HandleEndSession(Host& host, bool ending) {
-  if (!ending) host.windowOperations.AllowSessionEnd(host.window);
+void HandleEndSession(Host& host, bool ending, bool closeApp) {
+  // Called off: the reason stays registered for as long as the input is unsaved.
+  if (!ending) return;
+  if (closeApp) return HandleCloseAttempt(host);
+  host.closing = true;
+  host.windowOperations.Destroy(host.window);
 }
 
 void HandleStartMove(Host& host) {

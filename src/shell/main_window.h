@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 
 #include "platform/browser.h"
@@ -65,6 +66,14 @@ Bounds PlaceFirstWindow(const Bounds& workArea, Size size, Size minimum);
 // the page's colour. A maximised window has no band.
 Bounds BrowserBounds(const Bounds& client, unsigned dpi, bool maximized);
 
+// The runtime repeats its unresponsive report every few seconds while the renderer
+// hangs; a report older than this is a hang (or a busy moment) that has passed.
+inline constexpr std::chrono::seconds kUnresponsiveHold{10};
+
+// Whether the renderer counts as unresponsive now: reported within kUnresponsiveHold
+// and not heard from since.
+bool IsRendererUnresponsive(const Host& host);
+
 // What a close attempt does.
 enum class CloseAction { kAskThePage, kDestroy };
 CloseAction DecideClose(const Host& host);
@@ -72,19 +81,27 @@ CloseAction DecideClose(const Host& host);
 // WM_CLOSE: asks the page while it is up and nothing is confirmed, else destroys.
 void HandleCloseAttempt(Host& host);
 
-// WM_APP_CLOSE_CONFIRMED: also lets a held-up end of the session go on.
+// WM_APP_CLOSE_CONFIRMED: destroys the window, but only after the page's own close set
+// `closing`; any program can post the message value.
 void HandleCloseConfirmed(Host& host);
 
 // The text the system shows while the page holds up the end of the session.
 inline constexpr char16_t kSessionEndReason[] = u"有未保存的内容，请在 Vardeko 中确认后再关机。";
 
-// WM_QUERYENDSESSION: whether the session may end now. While the page would be asked on
-// a close, it is asked now too, and the session waits with the reason shown until the
-// page closes the window.
+// The page's setUnsavedInput, and the page going away (unsaved = false): the reason
+// for holding up the end of the session is registered when input becomes unsaved and
+// removed when it no longer is. Only changes reach the system.
+void SetUnsavedInput(Host& host, bool unsaved);
+
+// WM_QUERYENDSESSION: whether the session may end now. Only unsaved input in a page that
+// can answer holds it up: the page is asked, as on a close, and the answer is no. The
+// system then lists the program with the reason; a cancelled end is not resumed.
 bool HandleQueryEndSession(Host& host);
 
-// WM_ENDSESSION: when the end was called off, nothing is held up any more.
-void HandleEndSession(Host& host, bool ending);
+// WM_ENDSESSION. `closeApp`: the Restart Manager asks the program to close (an installer
+// replacing its files), which is a close attempt as the user's. Otherwise an ending
+// session closes the browser and the window, so the browser's data is left whole.
+void HandleEndSession(Host& host, bool ending, bool closeApp);
 
 // The move posted by windowDrag: only while the button that began it is still down.
 void HandleStartMove(Host& host);

@@ -10,8 +10,6 @@
 namespace vardeko {
 namespace {
 
-constexpr std::u16string_view kNoSniff = u"X-Content-Type-Options: nosniff\r\n";
-
 int HexValue(char16_t digit) {
   if (digit >= u'0' && digit <= u'9') return digit - u'0';
   if (digit >= u'a' && digit <= u'f') return digit - u'a' + 10;
@@ -66,16 +64,6 @@ std::filesystem::path RelativePath(std::string_view pagePath) {
     if (slash == std::string_view::npos) return relative;
     start = slash + 1;
   }
-}
-
-BrowserResult Respond(Host& host, WebResourceRequestedArgs& args, std::string_view body, int status,
-                      std::u16string_view reason, std::u16string_view headers) {
-  if (!host.environment) return kBrowserFail;
-  std::unique_ptr<WebResourceResponse> response;
-  const BrowserResult created =
-      host.environment->CreateWebResourceResponse(body, status, reason, headers, response);
-  if (Failed(created) || !response) return Failed(created) ? created : kBrowserFail;
-  return args.SetResponse(*response);
 }
 
 }  // namespace

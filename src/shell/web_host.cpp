@@ -1,6 +1,8 @@
 #include "shell/web_host.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 
 #include "shell/dispatcher.h"
@@ -78,7 +80,19 @@ BrowserResult CreateEnvironment(Host& host) {
       });
 }
 
-void RetryOrReport(Host& host, BrowserResult result, CreationStage failed) noexcept;
+void RetryOrReport(Host& host, BrowserResult result) noexcept;
+
+// Creation from a new environment: at start-up, for a retry and after a browser exit.
+void StartCreation(Host& host) noexcept {
+  if (!host.window) return;  // closed while waiting
+  host.environment.reset();
+  try {
+    const BrowserResult result = CreateEnvironment(host);
+    if (Failed(result)) RetryOrReport(host, result);
+  } catch (...) {
+    ReportWebViewFailure(host);
+  }
+}
 
 void RequestController(Host& host) noexcept {
   try {
@@ -87,31 +101,66 @@ void RequestController(Host& host) noexcept {
         [&host](BrowserResult completed, std::unique_ptr<BrowserController> controller) {
           OnControllerCompleted(host, completed, std::move(controller));
         });
-    if (Failed(created)) RetryOrReport(host, created, CreationStage::kController);
+    if (Failed(created)) RetryOrReport(host, created);
   } catch (...) {
     ReportWebViewFailure(host);
   }
 }
 
-void RestartCreation(Host& host, CreationStage stage) noexcept {
-  if (!host.window) return;  // closed while waiting
-  if (stage == CreationStage::kController && host.environment) return RequestController(host);
-  host.environment.reset();
-  try {
-    if (Failed(CreateEnvironment(host))) ReportWebViewFailure(host);
-  } catch (...) {
-    ReportWebViewFailure(host);
-  }
-}
-
-void RetryOrReport(Host& host, BrowserResult result, CreationStage failed) noexcept {
-  const std::optional<CreationRetry> retry =
-      PlanCreationRetry(result, failed, host.creationRetries);
-  if (!retry || !host.runtime) return ReportWebViewFailure(host);
+void RetryOrReport(Host& host, BrowserResult result) noexcept {
+  const std::optional<std::chrono::milliseconds> delay =
+      PlanCreationRetry(result, host.creationRetries);
+  if (!delay || !host.runtime) return ReportWebViewFailure(host);
   ++host.creationRetries;
   try {
-    host.runtime->RunLater(retry->delay,
-                           [&host, stage = retry->restart] { RestartCreation(host, stage); });
+    host.runtime->RunLater(*delay, [&host] { StartCreation(host); });
+  } catch (...) {
+    ReportWebViewFailure(host);
+  }
+}
+
+// Counts a recovery, unless kMaxRecoveries were made within kRecoveryWindow already.
+bool TakeRecovery(Host& host) {
+  const HostClock::time_point now = host.now();
+  std::erase_if(host.recoveries,
+                [now](HostClock::time_point at) { return now - at >= kRecoveryWindow; });
+  if (host.recoveries.size() >= static_cast<std::size_t>(kMaxRecoveries)) return false;
+  host.recoveries.push_back(now);
+  return true;
+}
+
+// A renderer exit leaves the runtime's error page: the start URL is loaded again.
+void ReloadPage(Host& host) noexcept {
+  if (!host.window || host.closing || !host.webview) return;
+  try {
+    if (Failed(host.webview->Navigate(host.startUrl))) ReportWebViewFailure(host);
+  } catch (...) {
+    ReportWebViewFailure(host);
+  }
+}
+
+// A browser exit leaves the controller closed for good: it is let go, and the browser is
+// created anew, as at start-up, with the same folder and options.
+void RecreateBrowser(Host& host) noexcept {
+  if (!host.window || host.closing) return;
+  if (host.controller) host.controller->Close();
+  host.webview.reset();
+  host.controller.reset();
+  host.creationRetries = 0;
+  StartCreation(host);
+}
+
+// Runs after the event handler has returned: the view raising the event is released
+// on the way, and its handlers with it.
+void Recover(Host& host, int kind) noexcept {
+  if (host.closing) return;
+  try {
+    if (!host.runtime || !TakeRecovery(host)) return ReportWebViewFailure(host);
+    if (kind == kRenderProcessExited) {
+      host.runtime->RunLater(std::chrono::milliseconds(0), [&host] { ReloadPage(host); });
+    } else {
+      host.runtime->RunLater(std::chrono::milliseconds(0), [&host] { RecreateBrowser(host); });
+    }
   } catch (...) {
     ReportWebViewFailure(host);
   }
@@ -136,22 +185,29 @@ void ReportWebViewFailure(Host& host) noexcept {
 
 bool IsDevelopmentMode(const Host& host) { return host.startUrl != kStartUrl; }
 
-std::optional<CreationRetry> PlanCreationRetry(BrowserResult result, CreationStage failed,
-                                               int retriesSoFar) {
-  constexpr BrowserResult kBusy = static_cast<BrowserResult>(0x800700AAu);
-  constexpr BrowserResult kSharingViolation = static_cast<BrowserResult>(0x80070020u);
-  constexpr BrowserResult kLockViolation = static_cast<BrowserResult>(0x80070021u);
+bool IsLastingCreationFailure(BrowserResult result) {
+  constexpr BrowserResult kLasting[] = {
+      static_cast<BrowserResult>(0x80070002u),  // ERROR_FILE_NOT_FOUND: no runtime installed
+      static_cast<BrowserResult>(0x8007064Eu),  // ERROR_PRODUCT_UNINSTALLED
+      static_cast<BrowserResult>(0x80070005u),  // E_ACCESSDENIED: the data folder
+      static_cast<BrowserResult>(0x80070050u),  // ERROR_FILE_EXISTS: a file in its place
+      static_cast<BrowserResult>(0x80070070u),  // ERROR_DISK_FULL: too many old runtimes
+      static_cast<BrowserResult>(0x80070032u),  // ERROR_NOT_SUPPORTED: the browser folder
+      static_cast<BrowserResult>(0x8007007Eu),  // ERROR_MOD_NOT_FOUND: the loader
+      static_cast<BrowserResult>(0x800401F0u),  // CO_E_NOTINITIALIZED
+      static_cast<BrowserResult>(0x80010106u),  // RPC_E_CHANGED_MODE
+      static_cast<BrowserResult>(0x80004004u),  // E_ABORT: the parent window is gone
+  };
+  return std::find(std::begin(kLasting), std::end(kLasting), result) != std::end(kLasting);
+}
+
+std::optional<std::chrono::milliseconds> PlanCreationRetry(BrowserResult result, int retriesSoFar) {
   constexpr std::chrono::milliseconds kDelays[kMaxCreationRetries] = {
       std::chrono::milliseconds(250), std::chrono::milliseconds(500),
       std::chrono::milliseconds(1000), std::chrono::milliseconds(1500)};
   if (retriesSoFar < 0 || retriesSoFar >= kMaxCreationRetries) return std::nullopt;
-  if (result != kBrowserInvalidState && result != kBusy && result != kSharingViolation &&
-      result != kLockViolation) {
-    return std::nullopt;
-  }
-  const CreationStage restart =
-      result == kBrowserInvalidState ? CreationStage::kEnvironment : failed;
-  return CreationRetry{kDelays[retriesSoFar], restart};
+  if (!Failed(result) || IsLastingCreationFailure(result)) return std::nullopt;
+  return kDelays[retriesSoFar];
 }
 
 void Host::Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> client,
@@ -164,6 +220,7 @@ void Host::Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> clie
 
   runtime = &browserRuntime;
   environmentOptions = MakeOptions(browserRuntime, config.debugPort);
+  // A failure here is the loader's at once: no runtime to retry with.
   ThrowIfFailed(CreateEnvironment(*this));
 }
 
@@ -173,9 +230,8 @@ void Host::Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> clie
 void OnEnvironmentCompleted(Host& host, BrowserResult result,
                             std::shared_ptr<BrowserEnvironment> environment) noexcept {
   if (!host.window) return;
-  if (Failed(result) || !environment) {
-    return RetryOrReport(host, Failed(result) ? result : kBrowserFail, CreationStage::kEnvironment);
-  }
+  if (Failed(result) || !environment)
+    return RetryOrReport(host, Failed(result) ? result : kBrowserFail);
   host.environment = std::move(environment);
   RequestController(host);
 }
@@ -186,9 +242,8 @@ void OnControllerCompleted(Host& host, BrowserResult result,
     if (controller) controller->Close();
     return;
   }
-  if (Failed(result) || !controller) {
-    return RetryOrReport(host, Failed(result) ? result : kBrowserFail, CreationStage::kController);
-  }
+  if (Failed(result) || !controller)
+    return RetryOrReport(host, Failed(result) ? result : kBrowserFail);
   host.controller = std::move(controller);
   host.webview.reset();
   std::unique_ptr<BrowserView> view;
@@ -210,7 +265,7 @@ void OnNavigationStarting(const Host& host, NavigationStartingArgs& args) {
 void OnNavigationCompleted(Host& host, NavigationCompletedArgs& args) {
   if (args.IsSuccess().value_or(false)) {
     host.pageLoaded = true;
-    host.rendererUnresponsive = false;  // it rendered a page: it answers again
+    host.lastUnresponsive.reset();  // it rendered a page: it answers again
     return;
   }
   if (host.pageLoaded || !host.window) return;  // e.g. a cancelled navigation away
@@ -221,14 +276,18 @@ void OnNavigationCompleted(Host& host, NavigationCompletedArgs& args) {
 
 void OnProcessFailed(Host& host, ProcessFailedArgs& args) {
   // A page that is gone or hung cannot answer a close request: closing works at once.
-  // A hang passes; the page itself stays loaded.
+  // A hang passes; the page itself stays loaded. A gone page is brought back, and its
+  // unsaved input is lost with it.
   const std::optional<int> kind = args.Kind();
-  if (kind == kBrowserProcessExited || kind == kRenderProcessExited) host.pageLoaded = false;
-  if (kind == kRenderProcessUnresponsive) host.rendererUnresponsive = true;
+  if (kind == kRenderProcessUnresponsive) host.lastUnresponsive = host.now();
+  if (kind != kBrowserProcessExited && kind != kRenderProcessExited) return;
+  host.pageLoaded = false;
+  SetUnsavedInput(host, false);
+  Recover(host, *kind);
 }
 
 void OnWebMessageReceived(Host& host, WebMessageReceivedArgs& args) {
-  host.rendererUnresponsive = false;  // the renderer answers again
+  host.lastUnresponsive.reset();  // the renderer answers again
   HandleWebMessage(host, args);
 }
 

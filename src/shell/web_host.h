@@ -15,25 +15,28 @@ inline constexpr std::u16string_view kWebViewFailureText =
     u"无法启动 WebView2。请重新运行 Vardeko 安装程序，检查或安装运行时。";
 inline constexpr std::u16string_view kLoadFailureText = u"界面未能载入，请重新安装 Vardeko。";
 
-// The runtime's answer while a browser of an instance that is closing still holds the
-// user data folder; a new environment is needed after it.
+// The runtime's answer while a browser that uses the same data folder with other
+// options is still running: a closing instance of the program, started with other
+// options, which the single-instance guard lets go before its browser has exited.
 inline constexpr BrowserResult kBrowserInvalidState = static_cast<BrowserResult>(0x8007139Fu);
-
-enum class CreationStage { kEnvironment, kController };
-
-struct CreationRetry {
-  std::chrono::milliseconds delay;
-  CreationStage restart;  // where creation starts again
-};
 
 inline constexpr int kMaxCreationRetries = 4;
 
-// Whether a failed creation is tried again: only for the results the runtime documents
-// as passing (invalid state, busy, sharing and lock violations), at most
-// kMaxCreationRetries times, 3.25 s in all. A controller that failed with invalid state
-// needs a new environment.
-std::optional<CreationRetry> PlanCreationRetry(BrowserResult result, CreationStage failed,
-                                               int retriesSoFar);
+// The delay before a failed environment or controller creation is tried again, from a
+// new environment, or nullopt when it is not: after kMaxCreationRetries retries (3.25 s
+// in all), and for the results that cannot pass by waiting (IsLastingCreationFailure).
+std::optional<std::chrono::milliseconds> PlanCreationRetry(BrowserResult result, int retriesSoFar);
+
+// The creation results the runtime documents for causes that stay: no runtime
+// installed, the runtime uninstalled, the data folder refused or taken by a file, too
+// many old runtime versions on the disk, an unusable browser folder, the thread's COM
+// state, and the parent window gone.
+bool IsLastingCreationFailure(BrowserResult result);
+
+// Browser process exits the program recovers from (reload after a renderer exit, a new
+// browser after a browser exit): this many within kRecoveryWindow, then it gives up.
+inline constexpr int kMaxRecoveries = 3;
+inline constexpr std::chrono::seconds kRecoveryWindow{60};
 
 // Throws std::runtime_error("WebView2 operation failed") for a failure result.
 void ThrowIfFailed(BrowserResult result);

@@ -139,6 +139,20 @@ TEST_F(DispatcherTest, WindowControlCloseConfirmsWithoutAskingThePage) {
   EXPECT_EQ(harness.Pump(), WM_APP_CLOSE_CONFIRMED);
 }
 
+TEST_F(DispatcherTest, UnsavedInputTakesOneBooleanAndRegistersTheReasonOnChange) {
+  for (const char* args : {"[]", "[1]", R"(["true"])", "[null]", "[true,false]", "[[true]]"}) {
+    harness.Post(Request("u", "setUnsavedInput", args));
+    EXPECT_EQ(harness.Log(), Log{Failed("u", "INVALID_INPUT", "输入参数不正确。")}) << args;
+  }
+  EXPECT_FALSE(harness.host.unsavedInput);
+  harness.Post(Request("1", "setUnsavedInput", "[true]"));
+  harness.Post(Request("2", "setUnsavedInput", "[true]"));
+  harness.Post(Request("3", "setUnsavedInput", "[false]"));
+  EXPECT_EQ(harness.Log(),
+            (Log{"window block session end 有未保存的内容，请在 Vardeko 中确认后再关机。", Ok("1"),
+                 Ok("2"), "window allow session end", Ok("3")}));
+}
+
 TEST_F(DispatcherTest, WindowDragRepliesAndLeavesTheMoveLoopToAfterTheHandler) {
   harness.Post(Request("d", "windowDrag", R"([{"not":"examined"},1])"));
   EXPECT_EQ(harness.Log(), (Log{Ok("d"), "window post drag"}));

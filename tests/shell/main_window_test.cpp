@@ -75,8 +75,8 @@ TEST_F(CloseTest, AfterLoadEachAttemptOnlyAsksThePage) {
   HandleCloseAttempt(harness.host);
   EXPECT_EQ(harness.Log(),
             (Log{R"(page {"event":"close-requested"})", R"(page {"event":"close-requested"})"}));
+  harness.host.closing = true;  // the page's windowControl "close"
   HandleCloseConfirmed(harness.host);
-  EXPECT_TRUE(harness.host.closing);
   EXPECT_EQ(harness.Log(), Log{"window destroy"});
 }
 
@@ -123,30 +123,68 @@ TEST_F(CloseTest, ActivationMovesTheFocusInAndMovesAreReported) {
   EXPECT_EQ(harness.Log(), (Log{"controller.moveFocus", "controller.parentMoved"}));
 }
 
-TEST_F(CloseTest, EndOfSessionAsksThePageAndWaitsUntilItCloses) {
-  // No page yet: the session ends as the system wants, nothing is held up.
+TEST_F(CloseTest, EndOfSessionIsHeldUpOnlyWhileThePageHasUnsavedInput) {
+  const std::string reason =
+      "window block session end 有未保存的内容，请在 Vardeko 中确认后再关机。";
+  // No page yet, then a page with nothing unsaved: the session ends, nothing is asked.
+  EXPECT_TRUE(HandleQueryEndSession(harness.host));
+  harness.host.pageLoaded = true;
   EXPECT_TRUE(HandleQueryEndSession(harness.host));
   EXPECT_EQ(harness.Log(), Log{});
 
-  harness.host.pageLoaded = true;
+  // The reason is registered when input becomes unsaved, once per change.
+  SetUnsavedInput(harness.host, true);
+  SetUnsavedInput(harness.host, true);
+  EXPECT_EQ(harness.Log(), Log{reason});
   EXPECT_FALSE(HandleQueryEndSession(harness.host));
-  EXPECT_EQ(harness.Log(), (Log{R"(page {"event":"close-requested"})",
-                                "window block session end 有未保存的内容，请在 Vardeko "
-                                "中确认后再关机。"}));
-  // Called off by the user: nothing held up any more; the page's question stays open.
-  HandleEndSession(harness.host, false);
-  EXPECT_EQ(harness.Log(), Log{"window allow session end"});
-
-  // Asked again; this time the page closes the window, which lets the session go on.
-  EXPECT_FALSE(HandleQueryEndSession(harness.host));
-  harness.Log();
-  HandleEndSession(harness.host, true);
+  EXPECT_EQ(harness.Log(), Log{R"(page {"event":"close-requested"})"});
+  // Called off by the user: the input is still unsaved, so the reason stays.
+  HandleEndSession(harness.host, false, false);
   EXPECT_EQ(harness.Log(), Log{});
+  // The Restart Manager closing the program: a close attempt as the user's.
+  HandleEndSession(harness.host, true, true);
+  EXPECT_EQ(harness.Log(), Log{R"(page {"event":"close-requested"})"});
+  // A renderer that does not answer cannot be asked: the session ends.
+  harness.host.lastUnresponsive = HostClock::now();
+  EXPECT_TRUE(HandleQueryEndSession(harness.host));
+  harness.host.lastUnresponsive.reset();
+
+  // Saved: the reason goes.
+  SetUnsavedInput(harness.host, false);
+  EXPECT_EQ(harness.Log(), Log{"window allow session end"});
+  EXPECT_TRUE(HandleQueryEndSession(harness.host));
+  // The session ends: the window goes with the browser, without asking.
+  HandleEndSession(harness.host, true, false);
+  EXPECT_EQ(harness.Log(), Log{"window destroy"});
+  EXPECT_TRUE(harness.host.closing);
+}
+
+TEST_F(CloseTest, CloseConfirmedActsOnlyAfterThePagesOwnClose) {
+  harness.host.pageLoaded = true;
+  SetUnsavedInput(harness.host, true);
+  harness.Log();
+  // Any program can post the message value: without the page's close it does nothing.
+  HandleCloseConfirmed(harness.host);
+  EXPECT_EQ(harness.Log(), Log{});
+  harness.host.closing = true;  // as windowControl "close" sets it
   HandleCloseConfirmed(harness.host);
   EXPECT_EQ(harness.Log(), (Log{"window allow session end", "window destroy"}));
-  // While closing, the session ends at once.
-  EXPECT_TRUE(HandleQueryEndSession(harness.host));
-  EXPECT_EQ(harness.Log(), Log{});
+}
+
+HostClock::time_point g_testNow;
+HostClock::time_point TestNow() { return g_testNow; }
+
+TEST_F(CloseTest, AnUnresponsiveReportCountsForTenSeconds) {
+  harness.host.pageLoaded = true;
+  harness.host.now = &TestNow;
+  g_testNow = HostClock::time_point(std::chrono::hours(1));
+  harness.host.lastUnresponsive = g_testNow;
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kDestroy);
+  g_testNow += kUnresponsiveHold - std::chrono::milliseconds(1);
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kDestroy);
+  // No report for that long: the hang (or a busy moment) has passed; the page is asked.
+  g_testNow += std::chrono::milliseconds(1);
+  EXPECT_EQ(DecideClose(harness.host), CloseAction::kAskThePage);
 }
 
 TEST_F(CloseTest, ThePostedMoveStartsOnlyWhileTheButtonIsDown) {
