@@ -124,6 +124,8 @@ TEST_P(HttpTransportTest, ErrorBodiesAndStatuses) {
       {500, R"({"error":"text"})", Text(failures::kApiError)},
       {500, R"({"error":{"code":"X"}} trailing)", Text(failures::kApiError)},
       {199, "", Text(failures::kApiError)},
+      // A proxy asking for a sign-in answers for the network, not the service.
+      {407, R"({"error":{"code":"PROXY","message":"m"}})", Text(failures::kNetworkError)},
   };
   for (const auto& c : cases) {
     engine.reply.status = c.status;
@@ -199,6 +201,42 @@ TEST_P(HttpTransportTest, ResendsOnTheSameRequestWhatTheEngineAsksForAndNoMore) 
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(engine.seen.back().sends, 1 + kMaxResends);
   EXPECT_EQ(engine.opened, 3);  // one request per exchange, resent in place
+}
+
+// A request that may already have reached the service goes again only when that is
+// harmless: no body, or a body the service books once by its idempotency key.
+TEST_P(HttpTransportTest, ResendsOnlyWhatCannotBeBookedTwice) {
+  LogIn("tok");
+  const json plain = {{"title", "x"}};
+  const json keyed = {{"idempotency_key", "k1"}, {"quantity", 1}};
+  const struct {
+    const char* name;
+    std::uint32_t at;
+    std::uint32_t error;
+    const json* body;
+    int sends;
+  } cases[] = {
+      {"certificate asked in the handshake, body", kNotifySendComplete,
+       kErrorClientCertificateNeeded, &plain, 2},
+      {"certificate asked after the send, body", kNotifyHeadersAvailable,
+       kErrorClientCertificateNeeded, &plain, 1},
+      {"certificate asked after the send, no body", kNotifyHeadersAvailable,
+       kErrorClientCertificateNeeded, nullptr, 2},
+      {"resend during the send, body", kNotifySendComplete, kErrorResendRequest, &plain, 1},
+      {"resend after the send, body", kNotifyHeadersAvailable, kErrorResendRequest, &plain, 1},
+      {"resend after the send, keyed body", kNotifyHeadersAvailable, kErrorResendRequest, &keyed,
+       2},
+      {"resend after the send, no body", kNotifyHeadersAvailable, kErrorResendRequest, nullptr, 2},
+  };
+  engine.reply.body = R"({"ok":1})";
+  for (const auto& c : cases) {
+    engine.script = {{c.at, c.error}};
+    const std::string outcome = FailureOf([&] {
+      EXPECT_EQ(transport.Json(u"POST", "/x", c.body, true, 15000), json({{"ok", 1}}));
+    });
+    EXPECT_EQ(outcome, c.sends == 2 ? "<passed>" : Text(failures::kNetworkError)) << c.name;
+    EXPECT_EQ(engine.seen.back().sends, c.sends) << c.name;
+  }
 }
 
 TEST_P(HttpTransportTest, NoResendOnceTheDeadlineHasPassed) {
