@@ -172,16 +172,31 @@ void ThrowIfFailed(BrowserResult result) {
   if (Failed(result)) throw std::runtime_error("WebView2 operation failed");
 }
 
-void ReportWebViewFailure(Host& host) noexcept {
-  if (!host.window) return;  // the window is gone: nobody to tell, nothing to close
-  try {
-    host.windowOperations.ShowError(host.window, kWebViewFailureText);
-  } catch (...) {
-    // The window closes all the same.
-  }
+// A message box runs a nested message loop, which the runtime does not support inside
+// its event and completion handlers: the box waits until the handler has returned.
+// `closing` is set at once, so nothing else is started or asked meanwhile, and the box
+// is shown once.
+void ReportThenClose(Host& host, std::u16string_view text) noexcept {
+  if (!host.window || host.closing) return;  // gone, or closing already
   host.closing = true;
-  PostCloseAttempt(host.window);
+  const auto report = [&host, text] {
+    if (!host.window) return;  // the window is gone: nobody to tell, nothing to close
+    try {
+      host.windowOperations.ShowError(host.window, text);
+    } catch (...) {
+      // The window closes all the same.
+    }
+    PostCloseAttempt(host.window);
+  };
+  try {
+    if (host.runtime) return host.runtime->RunLater(std::chrono::milliseconds(0), report);
+  } catch (...) {
+    // No timer: shown at once rather than not at all.
+  }
+  report();
 }
+
+void ReportWebViewFailure(Host& host) noexcept { ReportThenClose(host, kWebViewFailureText); }
 
 bool IsDevelopmentMode(const Host& host) { return host.startUrl != kStartUrl; }
 
@@ -268,10 +283,8 @@ void OnNavigationCompleted(Host& host, NavigationCompletedArgs& args) {
     host.lastUnresponsive.reset();  // it rendered a page: it answers again
     return;
   }
-  if (host.pageLoaded || !host.window) return;  // e.g. a cancelled navigation away
-  host.windowOperations.ShowError(host.window, kLoadFailureText);
-  host.closing = true;
-  PostCloseAttempt(host.window);
+  if (host.pageLoaded) return;  // e.g. a cancelled navigation away
+  ReportThenClose(host, kLoadFailureText);
 }
 
 void OnProcessFailed(Host& host, ProcessFailedArgs& args) {

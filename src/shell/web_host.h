@@ -41,8 +41,11 @@ inline constexpr std::chrono::seconds kRecoveryWindow{60};
 // Throws std::runtime_error("WebView2 operation failed") for a failure result.
 void ThrowIfFailed(BrowserResult result);
 
-// Tells the user the browser could not start, then closes the window without asking
-// the page.
+// Tells the user what failed, once the runtime's handler that found it has returned,
+// then closes the window without asking the page.
+void ReportThenClose(Host& host, std::u16string_view text) noexcept;
+
+// ReportThenClose with kWebViewFailureText: the browser could not start or come back.
 void ReportWebViewFailure(Host& host) noexcept;
 
 // The completions of environment and controller creation, on the UI thread.

@@ -148,7 +148,12 @@ Fetched RequestResource(View& view, const std::wstring& uri,
                {"response", response != nullptr ? response->Describe() : json(nullptr)},
                {"results", Results(results)}};
   RecordCall("raised", "WebResourceRequested", outcome);
-  if (response == nullptr) return {outcome, std::nullopt, {}};
+  if (response == nullptr) {
+    // No response set: the runtime goes on with the request to the network, where a
+    // *.localhost name is the loopback. Nothing listens here: it fails to connect.
+    RecordCall("to-network", json{{"uri", Utf8(uri)}});
+    return {outcome, std::nullopt, {}};
+  }
   return {outcome, response->status(), response->Body()};
 }
 
@@ -246,6 +251,8 @@ void RaiseProcessFailed(View& view, const json& command) {
   RecordCall("raise", "ProcessFailed", json{{"kind", kind}});
   const std::vector<HRESULT> results = view.ProcessFailed.Raise(&view, args.Get());
   RecordCall("raised", "ProcessFailed", json{{"results", Results(results)}});
+  // A browser process that exited takes the view and its controller with it.
+  if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED) view.BrowserExited();
 }
 
 int& UnresponsiveGeneration() {

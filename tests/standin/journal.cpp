@@ -17,9 +17,20 @@ std::wstring Variable(const wchar_t* name) {
   return length > 0 && length < 2048 ? std::wstring(value, length) : std::wstring();
 }
 
+// Read when the program loads the stand-in: the program removes every WEBVIEW2_*
+// variable before it calls the loader, as it must for the real runtime.
+struct Settings {
+  std::wstring journal;
+  std::wstring modes;
+};
+Settings& StandinSettings() {
+  static Settings settings;
+  return settings;
+}
+
 vardeko::UniqueFileHandle& JournalFile() {
   static vardeko::UniqueFileHandle file = [] {
-    const std::wstring path = Variable(L"WEBVIEW2_STANDIN_JOURNAL");
+    const std::wstring& path = StandinSettings().journal;
     if (path.empty()) return vardeko::UniqueFileHandle();
     return vardeko::UniqueFileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -31,7 +42,7 @@ vardeko::UniqueFileHandle& JournalFile() {
 const std::vector<std::string>& Modes() {
   static const std::vector<std::string> modes = [] {
     std::vector<std::string> result;
-    const std::string text = Utf8(Variable(L"WEBVIEW2_STANDIN_MODES"));
+    const std::string text = Utf8(StandinSettings().modes);
     std::size_t start = 0;
     while (start <= text.size()) {
       const std::size_t end = std::min(text.find(',', start), text.size());
@@ -205,6 +216,12 @@ void Witness(IUnknown* object, std::string what) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     standin::g_module = module;
+    try {
+      standin::StandinSettings() = {standin::Variable(L"WEBVIEW2_STANDIN_JOURNAL"),
+                                    standin::Variable(L"WEBVIEW2_STANDIN_MODES")};
+    } catch (...) {
+      return FALSE;
+    }
   } else if (reason == DLL_PROCESS_DETACH) {
     // A non-null `reserved` means the process is ending; null means FreeLibrary.
     try {

@@ -424,6 +424,11 @@ void View::Close() {
   DownloadStarting.Clear();
 }
 
+void View::BrowserExited() {
+  if (browserExitAction_) browserExitAction_();
+  Close();
+}
+
 // --- Controller ----------------------------------------------------------------------
 
 Controller::Controller(HWND parent) : Object("ICoreWebView2Controller"), parent_(parent) {
@@ -432,9 +437,13 @@ Controller::Controller(HWND parent) : Object("ICoreWebView2Controller"), parent_
                            parent, nullptr, Module(), nullptr);
   if (child_ != nullptr) ChildWindows().push_back(child_);
   view_ = Make<View>();
+  view_->SetBrowserExitAction([this] { DestroyChild(child_); });
 }
 
-Controller::~Controller() { DestroyChild(child_); }
+Controller::~Controller() {
+  view_->SetBrowserExitAction(nullptr);  // the view may outlive the controller
+  DestroyChild(child_);
+}
 
 HRESULT Controller::get_IsVisible(BOOL* visible) {
   RecordCall("ICoreWebView2Controller.get_IsVisible");

@@ -5,6 +5,7 @@
 // the calls the program makes on it.
 
 #include <filesystem>
+#include <functional>
 #include <utility>
 
 #include "standin.h"
@@ -344,6 +345,12 @@ class View final : public Object<ICoreWebView2_4Stubs, ICoreWebView2, ICoreWebVi
   // The controller closed: no more events, and the handlers are let go.
   void Close();
   bool closed() const { return closed_; }
+  // The browser process exited: the view and its controller are closed for good, the
+  // browser's window is gone. `action` is what the controller does then.
+  void BrowserExited();
+  void SetBrowserExitAction(std::function<void()> action) {
+    browserExitAction_ = std::move(action);
+  }
   void DropForeign() override { Close(); }
 
   const std::vector<Filter>& filters() const { return filters_; }
@@ -358,6 +365,7 @@ class View final : public Object<ICoreWebView2_4Stubs, ICoreWebView2, ICoreWebVi
   std::wstring source_ = L"about:blank";
   UINT64 navigationId_ = 0;
   bool closed_ = false;
+  std::function<void()> browserExitAction_;
 };
 
 class Controller final : public Object<ICoreWebView2Controller2Stubs, ICoreWebView2Controller,

@@ -131,20 +131,48 @@ TEST_F(WindowScenarioTest, DragStartsTheMoveLoopAfterTheHandlerOnlyWhileTheButto
   CloseFromThePage(run);
 }
 
-TEST_F(WindowScenarioTest, EndOfSessionAsksThePageAndHoldsUntilThePageCloses) {
+// The answer the window gives to one session message.
+DWORD_PTR Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR answer = 99;
+  EXPECT_NE(SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10000, &answer),
+            0);
+  return answer;
+}
+
+// Nothing unsaved: the session may end at once, nothing is asked, and the ending session
+// closes the browser and the window (the place kept for the next run).
+TEST_F(WindowScenarioTest, EndOfSessionWithNothingUnsavedEndsAtOnce) {
   Scenario& run = StartAndLoad();
-  const int from = run.Count();
-  DWORD_PTR answer = 1;
-  ASSERT_NE(
-      SendMessageTimeoutW(run.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer),
-      0);
-  EXPECT_EQ(answer, 0u);  // not yet
+  EXPECT_EQ(Send(run.Window(), WM_QUERYENDSESSION, 0, 0), 1u);
+  EXPECT_EQ(Send(run.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), 1u);
+  EXPECT_EQ(Scenario::Filter(run.Lines(), kPosted), Lines{});
+  Send(run.Window(), WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(run.Finish(), 0u);
+  EXPECT_GE(run.WaitFor("ICoreWebView2Controller.Close", false, 0ms), 0);
+  EXPECT_TRUE(std::filesystem::exists(PlaceFile()));
+}
+
+// Unsaved input: the session waits and the page is asked; a called-off end leaves the
+// program as it was; the Restart Manager's close is a close attempt as the user's.
+TEST_F(WindowScenarioTest, EndOfSessionWithUnsavedInputAsksThePage) {
+  Scenario& run = StartAndLoad();
+  EXPECT_EQ(run.Post(Request("u", "setUnsavedInput", {true}), kStartUrl), Lines{Success("u")});
+  int from = run.Count();
+  EXPECT_EQ(Send(run.Window(), WM_QUERYENDSESSION, 0, 0), 0u);
   EXPECT_GE(run.WaitFor(std::string(kPosted) + kCloseRequested, false, 10s, from), 0);
-  // The user called the shutdown off; the page's question stays; then the page closes.
-  ASSERT_NE(
-      SendMessageTimeoutW(run.Window(), WM_ENDSESSION, FALSE, 0, SMTO_ABORTIFHUNG, 10000, &answer),
-      0);
+  Send(run.Window(), WM_ENDSESSION, FALSE, 0);
   EXPECT_TRUE(run.process().Running());
+
+  from = run.Count();
+  EXPECT_EQ(Send(run.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), 0u);
+  Send(run.Window(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+  EXPECT_EQ(Scenario::Filter(run.Slice(from, run.Count()), kPosted),
+            (Lines{kCloseRequested, kCloseRequested}));
+  EXPECT_TRUE(run.process().Running());
+
+  // Saved: nothing holds the session up any more.
+  EXPECT_EQ(run.Post(Request("s", "setUnsavedInput", {false}), kStartUrl), Lines{Success("s")});
+  EXPECT_EQ(Send(run.Window(), WM_QUERYENDSESSION, 0, 0), 1u);
   CloseFromThePage(run);
 }
 

@@ -9,7 +9,8 @@
 #include "base/utf.h"
 #include "fakes/null_window_operations.h"
 #include "fakes/stub_browser_view.h"
-#include "platform/page_channel.h"
+#include "platform/page_channel_win.h"
+#include "platform/window_handle_win.h"
 #include "shell/host.h"
 
 namespace vardeko {
@@ -56,7 +57,9 @@ class MessageWindow {
     auto* self = reinterpret_cast<MessageWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self != nullptr && message == WM_APP_POST_JSON) {
       self->received.push_back(message);
-      DeliverPostedJson(*self->host, PostedJson(reinterpret_cast<std::string*>(lParam)));
+      while (PostedJson text = TakePostedJson(FromHwnd(hwnd))) {
+        DeliverPostedJson(*self->host, std::move(text));
+      }
       return 0;
     }
     if (self != nullptr && (message == WM_APP_CLOSE_CONFIRMED || message == WM_CLOSE)) {
@@ -96,6 +99,32 @@ TEST(Win32PageChannelTest, RepliesPostedFromWorkersReachThePageInOrder) {
   EXPECT_EQ(posted, (std::vector<std::string>{R"({"data":"截图0","id":"r","ok":true})",
                                               R"({"data":"截图1","id":"r","ok":true})",
                                               R"({"data":"截图2","id":"r","ok":true})"}));
+}
+
+// Any program can post the message value: its parameter is never read, and a window
+// takes only the texts queued for it.
+TEST(Win32PageChannelTest, AForeignWakeUpDeliversNothingOfItsOwn) {
+  testing::NullWindowOperations operations;
+  Host host(operations);
+  Host otherHost(operations);
+  std::vector<std::string> posted;
+  std::vector<std::string> otherPosted;
+  host.webview = std::make_unique<testing::StubBrowserView>(
+      [&posted](std::u16string_view json) { posted.push_back(WideToUtf8(json)); });
+  otherHost.webview = std::make_unique<testing::StubBrowserView>(
+      [&otherPosted](std::u16string_view json) { otherPosted.push_back(WideToUtf8(json)); });
+  MessageWindow window;
+  MessageWindow other;
+  ASSERT_TRUE(window.created() && other.created());
+  window.host = &host;
+  other.host = &otherHost;
+  PostMessageW(ToHwnd(window.handle()), WM_APP_POST_JSON, 0, static_cast<LPARAM>(0x12345678));
+  ASSERT_TRUE(PostJsonToWindow(other.handle(), PostedJson(new std::string(R"({"a":1})"))));
+  PostMessageW(ToHwnd(window.handle()), WM_APP_POST_JSON, 0, 0);
+  window.PumpUntil(2);
+  other.PumpUntil(1);
+  EXPECT_EQ(posted, std::vector<std::string>{});
+  EXPECT_EQ(otherPosted, std::vector<std::string>{R"({"a":1})"});
 }
 
 TEST(Win32PageChannelTest, TextForAReleasedBrowserViewIsDroppedAndFreed) {
