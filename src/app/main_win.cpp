@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "base/scope_exit.h"
 #include "base/unique_handle_win.h"
@@ -40,15 +41,19 @@ constexpr DWORD kDwmWindowCornerPreference = 33;
 constexpr DWORD kDwmCornerRound = 2;
 constexpr wchar_t kStartupFailureText[] = L"Vardeko 未能启动，请检查安装文件和后端地址后重试。";
 
-// What the window remembers for the next run: its last normal (restored) rectangle and
-// whether it was maximised, kept as it changes, since a minimised or maximised window
-// no longer shows them. One main window per process; UI thread only.
+// The main window's state outside the Host: the data directory its place is saved in,
+// and the auto-hide taskbars, which the size messages read but must not ask the shell
+// for. One main window per process; UI thread only.
 struct WindowMemory {
   std::filesystem::path dataDirectory;
-  std::optional<Bounds> normal;
-  bool maximized = false;
+  AutoHideTaskbars taskbars;
 };
 WindowMemory g_memory;
+
+// Taskbar settings and displays change in bursts of messages; the shell is asked once,
+// after them, from the message loop rather than inside a message another program sent.
+constexpr UINT_PTR kTaskbarRefreshTimer = 1;
+constexpr UINT kTaskbarRefreshDelayMs = 200;
 
 Host* HostOf(HWND window) {
   return reinterpret_cast<Host*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -70,7 +75,7 @@ void ApplySizeLimits(HWND window, MINMAXINFO& info) {
       MonitorAreaOf(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
   const SizeLimits limits =
       area ? ComputeSizeLimits(WindowDpi(window), area->monitor, area->work, PrimaryMonitorSize(),
-                               AutoHideEdgesOf(area->monitor))
+                               g_memory.taskbars.EdgesOf(area->monitor))
            : ComputeSizeLimits(WindowDpi(window), std::nullopt, std::nullopt);
   info.ptMinTrackSize = POINT{limits.minTrack.width, limits.minTrack.height};
   if (limits.maximized) {
@@ -85,10 +90,18 @@ void ApplySizeLimits(HWND window, MINMAXINFO& info) {
 // snapping to the top, moving between monitors, a change of the work area).
 void KeepMaximizedOnTheWorkArea(HWND window, WINDOWPOS& position) {
   if (IsZoomed(window) == 0 || (position.flags & SWP_NOSIZE) != 0) return;
+  RECT current{};
+  if (GetWindowRect(window, &current) == 0) return;
+  // With SWP_NOMOVE, x and y are whatever the caller left there: the window's own place
+  // decides the monitor.
+  const Bounds after = RectAfterPositionChange(
+      ToBounds(current), PositionChange{position.x, position.y, Size{position.cx, position.cy},
+                                        (position.flags & SWP_NOMOVE) != 0, false});
+  const RECT probe{after.left, after.top, after.right, after.bottom};
   const std::optional<MonitorArea> area =
-      MonitorAreaOf(MonitorFromPoint(POINT{position.x, position.y}, MONITOR_DEFAULTTONEAREST));
+      MonitorAreaOf(MonitorFromRect(&probe, MONITOR_DEFAULTTONEAREST));
   if (!area) return;
-  const Bounds target = MaximizedBounds(*area, AutoHideEdgesOf(area->monitor));
+  const Bounds target = MaximizedBounds(*area, g_memory.taskbars.EdgesOf(area->monitor));
   position.x = target.left;
   position.y = target.top;
   position.cx = target.right - target.left;
@@ -96,21 +109,39 @@ void KeepMaximizedOnTheWorkArea(HWND window, WINDOWPOS& position) {
   position.flags &= ~static_cast<UINT>(SWP_NOMOVE);
 }
 
-void RememberNormalRect(HWND window) {
-  if (IsZoomed(window) != 0 || IsIconic(window) != 0) return;
-  RECT rect{};
-  if (GetWindowRect(window, &rect) != 0) g_memory.normal = ToBounds(rect);
+// After the taskbar's settings or the displays changed: the shell is asked again, and a
+// maximised window takes the edges it now has to leave free.
+void RefreshTaskbars(HWND window) {
+  KillTimer(window, kTaskbarRefreshTimer);
+  g_memory.taskbars.Refresh();
+  if (IsZoomed(window) == 0) return;
+  const std::optional<MonitorArea> area =
+      MonitorAreaOf(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+  if (!area) return;
+  const Bounds target = MaximizedBounds(*area, g_memory.taskbars.EdgesOf(area->monitor));
+  SetWindowPos(window, nullptr, target.left, target.top, target.right - target.left,
+               target.bottom - target.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// At the window's end: the file for the next run. A failure keeps the old file.
-void SavePlaceForTheNextRun() {
-  if (!g_memory.normal || g_memory.dataDirectory.empty()) return;
-  const RECT normal{g_memory.normal->left, g_memory.normal->top, g_memory.normal->right,
-                    g_memory.normal->bottom};
+// At the window's end: the file for the next run. The normal rectangle comes from the
+// window's placement, which a snapped or maximised window keeps apart from the rectangle
+// it shows. A failure keeps the old file.
+void SavePlaceForTheNextRun(HWND window) {
+  if (g_memory.dataDirectory.empty()) return;
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  if (GetWindowPlacement(window, &placement) == 0) return;
+  const std::vector<MonitorArea> present = PresentMonitors();
+  const Bounds normal = WorkspaceToScreen(ToBounds(placement.rcNormalPosition), present);
+  const RECT probe{normal.left, normal.top, normal.right, normal.bottom};
   const std::optional<MonitorArea> area =
-      MonitorAreaOf(MonitorFromRect(&normal, MONITOR_DEFAULTTONEAREST));
-  if (!area) return;
-  SavePlace(g_memory.dataDirectory, RememberPlace(*g_memory.normal, *area, g_memory.maximized));
+      MonitorAreaOf(MonitorFromRect(&probe, MONITOR_DEFAULTTONEAREST));
+  if (!area || normal.right <= normal.left || normal.bottom <= normal.top) return;
+  // A minimised window is remembered in the state it restores to.
+  const bool maximized =
+      placement.showCmd == SW_SHOWMAXIMIZED ||
+      (placement.showCmd == SW_SHOWMINIMIZED && (placement.flags & WPF_RESTORETOMAXIMIZED) != 0);
+  SavePlace(g_memory.dataDirectory, RememberPlace(normal, *area, maximized));
 }
 
 LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -128,14 +159,18 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       return result;
     }
     case WM_SIZE:
-      if (wParam == SIZE_MAXIMIZED) g_memory.maximized = true;
-      if (wParam == SIZE_RESTORED) g_memory.maximized = false;
-      RememberNormalRect(window);
       HandleSize(host, wParam == SIZE_MINIMIZED);
       return 0;
     case WM_MOVE:
-      RememberNormalRect(window);
       HandleMove(host);
+      return 0;
+    case WM_SETTINGCHANGE:
+    case WM_DISPLAYCHANGE:
+      SetTimer(window, kTaskbarRefreshTimer, kTaskbarRefreshDelayMs, nullptr);
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_TIMER:
+      if (wParam != kTaskbarRefreshTimer) return DefWindowProcW(window, message, wParam, lParam);
+      RefreshTaskbars(window);
       return 0;
     case WM_ACTIVATE: {
       // The default handling focuses the window itself; the browser takes it over after.
@@ -160,7 +195,7 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       // here, whatever the window does next.
       const bool ending = wParam != FALSE;
       const bool closeApp = (static_cast<DWORD>(lParam) & ENDSESSION_CLOSEAPP) != 0;
-      if (ending && !closeApp) SavePlaceForTheNextRun();
+      if (ending && !closeApp) SavePlaceForTheNextRun(window);
       HandleEndSession(host, ending, closeApp);
       return 0;
     }
@@ -168,7 +203,7 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       HandleStartMove(host);
       return 0;
     case WM_DESTROY:
-      SavePlaceForTheNextRun();
+      SavePlaceForTheNextRun(window);
       HandleDestroy(host);
       PostQuitMessage(0);
       return 0;
@@ -291,6 +326,7 @@ int Run(HINSTANCE instance, int showCommand) {
     const StartPlace placement =
         ChooseStartPlace(LoadPlace(dataDirectory), PresentMonitors(), MonitorUnderPointer());
     g_memory.dataDirectory = dataDirectory;
+    g_memory.taskbars.Refresh();  // before the first size message
     window = CreateMainWindow(instance, *host, placement);
     // Maximised again where the user asked for a plain window; a start asked to be
     // minimised, say, keeps that.

@@ -116,21 +116,85 @@ std::optional<Size> PrimaryMonitorSize() noexcept {
               info.rcMonitor.bottom - info.rcMonitor.top};
 }
 
-unsigned AutoHideEdgesOf(const Bounds& monitor) noexcept {
+namespace {
+
+// The shell's answers, as Chromium reads them (MonitorHasAutohideTaskbarForEdge in its
+// Windows views delegate): ABM_GETAUTOHIDEBAREX sometimes answers null for a bar that is
+// there, so ABM_GETAUTOHIDEBAR, and failing that the taskbar's auto-hide state and the
+// edge it is on, are asked too. The bar found must lie on the monitor and be shown: a
+// hidden bar never slides out (Wine answers "auto-hide, bottom" for its hidden tray).
+bool HasAutoHideBar(HMONITOR monitor, const RECT& rect, UINT edge) noexcept {
+  APPBARDATA data{};
+  data.cbSize = sizeof data;
+  data.uEdge = edge;
+  data.rc = rect;
+  if (IsWindow(reinterpret_cast<HWND>(SHAppBarMessage(ABM_GETAUTOHIDEBAREX, &data))) != 0) {
+    return true;
+  }
+  APPBARDATA primary{};
+  primary.cbSize = sizeof primary;
+  primary.uEdge = edge;
+  auto bar = reinterpret_cast<HWND>(SHAppBarMessage(ABM_GETAUTOHIDEBAR, &primary));
+  if (IsWindow(bar) == 0) {
+    APPBARDATA state{};
+    state.cbSize = sizeof state;
+    if ((SHAppBarMessage(ABM_GETSTATE, &state) & ABS_AUTOHIDE) == 0) return false;
+    APPBARDATA position{};
+    position.cbSize = sizeof position;
+    position.hWnd = FindWindowW(L"Shell_TrayWnd", nullptr);
+    if (IsWindow(position.hWnd) == 0 || SHAppBarMessage(ABM_GETTASKBARPOS, &position) == 0 ||
+        position.uEdge != edge) {
+      return false;
+    }
+    bar = position.hWnd;
+  }
+  return IsWindowVisible(bar) != 0 && MonitorFromWindow(bar, MONITOR_DEFAULTTONEAREST) == monitor;
+}
+
+}  // namespace
+
+unsigned AutoHideEdgesOf(HMONITOR monitor) noexcept {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (monitor == nullptr || GetMonitorInfoW(monitor, &info) == 0) return 0;
   constexpr std::pair<UINT, unsigned> kEdges[] = {{ABE_LEFT, kAutoHideLeft},
                                                   {ABE_TOP, kAutoHideTop},
                                                   {ABE_RIGHT, kAutoHideRight},
                                                   {ABE_BOTTOM, kAutoHideBottom}};
   unsigned edges = 0;
   for (const auto& [edge, bit] : kEdges) {
-    APPBARDATA data{};
-    data.cbSize = sizeof data;
-    data.uEdge = edge;
-    data.rc = RECT{monitor.left, monitor.top, monitor.right, monitor.bottom};
-    // The bar's window on that edge of that monitor, or null (Windows 8 and later).
-    if (SHAppBarMessage(ABM_GETAUTOHIDEBAREX, &data) != 0) edges |= bit;
+    if (HasAutoHideBar(monitor, info.rcMonitor, edge)) edges |= bit;
   }
   return edges;
+}
+
+void AutoHideTaskbars::Refresh() {
+  std::vector<HMONITOR> monitors;
+  EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR monitor, HDC, LPRECT, LPARAM list) -> BOOL {
+        try {
+          reinterpret_cast<std::vector<HMONITOR>*>(list)->push_back(monitor);
+        } catch (...) {
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&monitors));
+  std::vector<std::pair<Bounds, unsigned>> edges;
+  for (const HMONITOR monitor : monitors) {
+    if (const std::optional<MonitorArea> area = MonitorAreaOf(monitor)) {
+      edges.emplace_back(area->monitor, AutoHideEdgesOf(monitor));
+    }
+  }
+  edges_ = std::move(edges);
+}
+
+unsigned AutoHideTaskbars::EdgesOf(const Bounds& monitor) const noexcept {
+  for (const auto& [bounds, edges] : edges_) {
+    if (bounds == monitor) return edges;
+  }
+  return 0;
 }
 
 }  // namespace vardeko

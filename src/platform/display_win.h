@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/monitors.h"
@@ -27,7 +28,21 @@ std::vector<MonitorArea> PresentMonitors();
 // The primary monitor's size, which the system measures a maximised size against.
 std::optional<Size> PrimaryMonitorSize() noexcept;
 
-// The edges of the monitor with an auto-hiding taskbar (AutoHideEdge bits).
-unsigned AutoHideEdgesOf(const Bounds& monitor) noexcept;
+// The edges of the monitor with an auto-hiding taskbar (AutoHideEdge bits). Costly and
+// re-entrant: each shell query runs a nested message loop, so this is called only
+// through AutoHideTaskbars, never while a size message is handled.
+unsigned AutoHideEdgesOf(HMONITOR monitor) noexcept;
+
+// The auto-hide edges of every present monitor, read once and kept until the taskbar's
+// settings or the displays change. UI thread only.
+class AutoHideTaskbars {
+ public:
+  void Refresh();
+  // From the last Refresh; 0 for a monitor it did not see.
+  unsigned EdgesOf(const Bounds& monitor) const noexcept;
+
+ private:
+  std::vector<std::pair<Bounds, unsigned>> edges_;
+};
 
 }  // namespace vardeko

@@ -29,13 +29,24 @@ std::optional<HitZone> HitTestResizeBorder(int x, int y, const Bounds& window, u
   return std::nullopt;
 }
 
+Size MinimumWindowSize(unsigned dpi, std::optional<Size> available) {
+  Size minimum{ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)};
+  if (available) {
+    minimum.width = std::max(std::min(minimum.width, available->width), 1);
+    minimum.height = std::max(std::min(minimum.height, available->height), 1);
+  }
+  return minimum;
+}
+
 SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
                              std::optional<Bounds> workArea, std::optional<Size> primary,
                              unsigned autoHideEdges) {
   SizeLimits limits;
-  limits.minTrack = {ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)};
+  limits.minTrack = MinimumWindowSize(dpi, std::nullopt);
   if (monitor && workArea) {
     const Bounds target = MaximizedBounds(MonitorArea{*monitor, *workArea, dpi}, autoHideEdges);
+    limits.minTrack =
+        MinimumWindowSize(dpi, Size{target.right - target.left, target.bottom - target.top});
     const MaximizedMinMax values = MaximizedMinMaxFor(
         primary.value_or(Size{monitor->right - monitor->left, monitor->bottom - monitor->top}),
         *monitor, target);
@@ -46,11 +57,9 @@ SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
 
 Bounds PlaceFirstWindow(const Bounds& workArea, Size size, Size minimum) {
   const auto place = [](int start, int end, int length, int least) {
-    const int available = end - start;
-    const int fitted = std::max(std::min(length, available), least);
-    // Too large even at its minimum: the top-left corner, with the page's title bar,
-    // stays in view.
-    const int offset = std::max((available - fitted) / 2, 0);
+    const int available = std::max(end - start, 1);
+    const int fitted = std::min(std::max(length, least), available);
+    const int offset = (available - fitted) / 2;
     return std::pair{start + offset, start + offset + fitted};
   };
   const auto [left, right] = place(workArea.left, workArea.right, size.width, minimum.width);

@@ -49,15 +49,22 @@ struct SizeLimits {
   std::optional<Placement> maximized;
 };
 
+// The smallest the window may be: the logical minimum at `dpi`, but never more than
+// `available` (the area a maximised window covers on its monitor), or the window could
+// neither fit on a small screen at a high scale nor be made to.
+Size MinimumWindowSize(unsigned dpi, std::optional<Size> available);
+
 // `primary` is the primary monitor's size, against which the system reads the maximised
 // size (the window's own monitor when not given); `autoHideEdges` those of the monitor.
+// The minimum tracking size is clamped to the monitor's maximised area when it is known.
 SizeLimits ComputeSizeLimits(unsigned dpi, std::optional<Bounds> monitor,
                              std::optional<Bounds> workArea, std::optional<Size> primary = {},
                              unsigned autoHideEdges = 0);
 
 // The first window's rectangle: centred in the work area of the user's monitor and
-// clamped to it (no smaller than `minimum`), since a pop-up window ignores the system's
-// default position and would open at (0,0), under a top or left taskbar.
+// clamped to it (no smaller than `minimum` where the work area allows), since a pop-up
+// window ignores the system's default position and would open at (0,0), under a top or
+// left taskbar.
 Bounds PlaceFirstWindow(const Bounds& workArea, Size size, Size minimum);
 
 // Where the browser goes in the client area. The browser's window belongs to another

@@ -61,11 +61,37 @@ std::filesystem::path PlaceFile(const std::filesystem::path& dataDirectory) {
 Bounds MaximizedBounds(const MonitorArea& area, unsigned autoHideEdges) {
   Bounds bounds = area.work;
   // Only where the work area reaches the monitor's edge: elsewhere the edge is free.
-  if ((autoHideEdges & kAutoHideLeft) && bounds.left == area.monitor.left) ++bounds.left;
-  if ((autoHideEdges & kAutoHideTop) && bounds.top == area.monitor.top) ++bounds.top;
-  if ((autoHideEdges & kAutoHideRight) && bounds.right == area.monitor.right) --bounds.right;
-  if ((autoHideEdges & kAutoHideBottom) && bounds.bottom == area.monitor.bottom) --bounds.bottom;
+  const int gap = kAutoHideTaskbarGap;
+  if ((autoHideEdges & kAutoHideLeft) && bounds.left == area.monitor.left) bounds.left += gap;
+  if ((autoHideEdges & kAutoHideTop) && bounds.top == area.monitor.top) bounds.top += gap;
+  if ((autoHideEdges & kAutoHideRight) && bounds.right == area.monitor.right) bounds.right -= gap;
+  if ((autoHideEdges & kAutoHideBottom) && bounds.bottom == area.monitor.bottom) {
+    bounds.bottom -= gap;
+  }
   return bounds;
+}
+
+Bounds RectAfterPositionChange(const Bounds& current, const PositionChange& change) {
+  const Size size = change.keepsSize ? SizeOf(current) : change.size;
+  const int left = change.keepsPosition ? current.left : change.x;
+  const int top = change.keepsPosition ? current.top : change.y;
+  return Bounds{left, top, left + size.width, top + size.height};
+}
+
+Bounds WorkspaceToScreen(const Bounds& workspace, const std::vector<MonitorArea>& present) {
+  Bounds best = workspace;
+  std::int64_t bestArea = 0;
+  for (const MonitorArea& area : present) {
+    const int dx = area.work.left - area.monitor.left;
+    const int dy = area.work.top - area.monitor.top;
+    const Bounds screen{workspace.left + dx, workspace.top + dy, workspace.right + dx,
+                        workspace.bottom + dy};
+    if (const std::int64_t on = Area(Intersection(screen, area.monitor)); on > bestArea) {
+      best = screen;
+      bestArea = on;
+    }
+  }
+  return best;
 }
 
 MaximizedMinMax MaximizedMinMaxFor(Size primary, const Bounds& monitor, const Bounds& target) {
@@ -89,9 +115,9 @@ MaximizedMinMax MaximizedMinMaxFor(Size primary, const Bounds& monitor, const Bo
 
 Bounds DefaultWindowBounds(const MonitorArea& area) {
   const unsigned dpi = UsableDpi(area.dpi);
-  return PlaceFirstWindow(
-      area.work, Size{ScaleForDpi(kWindowWidth, dpi), ScaleForDpi(kWindowHeight, dpi)},
-      Size{ScaleForDpi(kMinWindowWidth, dpi), ScaleForDpi(kMinWindowHeight, dpi)});
+  return PlaceFirstWindow(area.work,
+                          Size{ScaleForDpi(kWindowWidth, dpi), ScaleForDpi(kWindowHeight, dpi)},
+                          MinimumWindowSize(dpi, SizeOf(area.work)));
 }
 
 RememberedPlace RememberPlace(const Bounds& normal, const MonitorArea& area, bool maximized) {
@@ -115,10 +141,9 @@ StartPlace ChooseStartPlace(const std::optional<RememberedPlace>& remembered,
   const unsigned dpi = UsableDpi(found->dpi);
   const int left = found->monitor.left + ScaleForDpi(remembered->left, dpi);
   const int top = found->monitor.top + ScaleForDpi(remembered->top, dpi);
-  const int width =
-      std::max(ScaleForDpi(remembered->width, dpi), ScaleForDpi(kMinWindowWidth, dpi));
-  const int height =
-      std::max(ScaleForDpi(remembered->height, dpi), ScaleForDpi(kMinWindowHeight, dpi));
+  const Size minimum = MinimumWindowSize(dpi, SizeOf(found->work));
+  const int width = std::max(ScaleForDpi(remembered->width, dpi), minimum.width);
+  const int height = std::max(ScaleForDpi(remembered->height, dpi), minimum.height);
   const Bounds bounds{left, top, left + width, top + height};
   if (Area(Intersection(bounds, found->work)) * 2 <= Area(bounds)) return otherwise;
   return StartPlace{bounds, remembered->maximized};

@@ -25,10 +25,32 @@ struct MaximizedMinMax {
   friend bool operator==(const MaximizedMinMax&, const MaximizedMinMax&) = default;
 };
 
-// The rectangle a maximised window covers: the work area, less one pixel on each edge
-// where an auto-hiding taskbar waits (a window covering that edge counts as full-screen
-// and the bar would never slide out).
+// What a maximised window leaves free on an edge where an auto-hiding taskbar waits: the
+// thickness Chromium leaves (kAutoHideTaskbarThicknessPx in its Windows window code).
+inline constexpr int kAutoHideTaskbarGap = 2;
+
+// The rectangle a maximised window covers: the work area, less kAutoHideTaskbarGap on
+// each edge where an auto-hiding taskbar waits (a window covering that edge counts as
+// full-screen and the bar would never slide out).
 Bounds MaximizedBounds(const MonitorArea& area, unsigned autoHideEdges);
+
+// The rectangle a position change (WM_WINDOWPOSCHANGING) leads to. With SWP_NOMOVE the
+// proposed x and y mean nothing and the window keeps its corner; with SWP_NOSIZE its
+// size.
+struct PositionChange {
+  int x = 0;
+  int y = 0;
+  Size size;
+  bool keepsPosition = false;  // SWP_NOMOVE
+  bool keepsSize = false;      // SWP_NOSIZE
+};
+Bounds RectAfterPositionChange(const Bounds& current, const PositionChange& change);
+
+// GetWindowPlacement's normal rectangle is in workspace coordinates: relative to the work
+// area of the monitor it lies on, so a taskbar on the left or top shifts it. The screen
+// rectangle is the one whose monitor, shifted by that monitor's work-area offset, holds
+// most of it; unchanged when it lies on none of `present`.
+Bounds WorkspaceToScreen(const Bounds& workspace, const std::vector<MonitorArea>& present);
 
 // The system reads the maximised size relative to the primary monitor: a size at least
 // as large as the primary monitor in both directions grows by the difference between
@@ -64,7 +86,8 @@ struct StartPlace {
 };
 
 // The remembered place, when its monitor is present and the rectangle, scaled for that
-// monitor's DPI and no smaller than the minimum, lies mostly (more than half its area)
+// monitor's DPI and no smaller than the minimum (MinimumWindowSize for that monitor's
+// work area), lies mostly (more than half its area)
 // in the monitor's work area; otherwise the default on `fallback`.
 StartPlace ChooseStartPlace(const std::optional<RememberedPlace>& remembered,
                             const std::vector<MonitorArea>& present, const MonitorArea& fallback);

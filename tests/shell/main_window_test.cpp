@@ -214,9 +214,9 @@ TEST(PlaceFirstWindowTest, CentredInTheWorkAreaAndClampedToIt) {
   // Larger than the work area: as large as it.
   EXPECT_EQ(PlaceFirstWindow(Bounds{0, 40, 1280, 900}, Size{1320, 880}, minimum),
             (Bounds{0, 40, 1280, 900}));
-  // Smaller than the minimum: the minimum, from the work area's top-left corner.
+  // Smaller than the minimum: the work area, never beyond it.
   EXPECT_EQ(PlaceFirstWindow(Bounds{0, 30, 800, 600}, Size{1320, 880}, minimum),
-            (Bounds{0, 30, 960, 670}));
+            (Bounds{0, 30, 800, 600}));
 }
 
 }  // namespace

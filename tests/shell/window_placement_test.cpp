@@ -59,7 +59,8 @@ TEST_P(MaximizeTest, CoversExactlyTheWorkAreaOfItsMonitor) {
   }
   // Through the window's size limits, as the window procedure asks.
   const SizeLimits limits = ComputeSizeLimits(144, c.monitor, c.work, primary, c.autoHide);
-  EXPECT_EQ(limits.minTrack, (Size{1440, 960}));
+  EXPECT_EQ(limits.minTrack,
+            (Size{std::min(1440, SizeOf(target).width), std::min(960, SizeOf(target).height)}));
   ASSERT_TRUE(limits.maximized);
   EXPECT_EQ(limits.maximized->size, values.size);
 }
@@ -126,21 +127,21 @@ INSTANTIATE_TEST_SUITE_P(
                                    {0, 0, 1920, 1080},
                                    {0, 0, 1920, 1080},
                                    kAutoHideBottom,
-                                   {0, 0, 1920, 1079},
+                                   {0, 0, 1920, 1078},
                                    true},
                       MaximizeCase{"AutoHideLeftOnTheRightMonitor",
                                    {1920, 0, 4480, 1440},
                                    {1920, 0, 4480, 1440},
                                    kAutoHideLeft,
-                                   {1921, 0, 4480, 1440},
+                                   {1922, 0, 4480, 1440},
                                    false},
                       MaximizeCase{"AutoHideTopLargerMonitor",
                                    {1920, 0, 4480, 1440},
                                    {1920, 0, 4480, 1440},
                                    kAutoHideTop,
-                                   {1920, 1, 4480, 1440},
+                                   {1920, 2, 4480, 1440},
                                    false},
-                      // An edge already left free by another docked bar needs no extra pixel.
+                      // An edge already left free by another docked bar needs no gap.
                       MaximizeCase{"AutoHideRightBesideADockedBar",
                                    {0, 0, 1920, 1080},
                                    {0, 0, 1800, 1080},
@@ -148,6 +149,89 @@ INSTANTIATE_TEST_SUITE_P(
                                    {0, 0, 1800, 1080},
                                    true}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// Screens where the logical minimum does not fit: it shrinks to what a maximised window
+// covers, and the first window and a remembered place too small for it follow.
+struct SmallScreenCase {
+  const char* name;
+  MonitorArea area;
+  unsigned autoHide;
+  Size minimum;
+  Bounds first;
+};
+
+class SmallScreenTest : public ::testing::TestWithParam<SmallScreenCase> {};
+
+TEST_P(SmallScreenTest, MinimumAndFirstWindowFitTheWorkArea) {
+  const SmallScreenCase& c = GetParam();
+  const SizeLimits limits =
+      ComputeSizeLimits(c.area.dpi, c.area.monitor, c.area.work, Size{1920, 1080}, c.autoHide);
+  EXPECT_EQ(limits.minTrack, c.minimum);
+  EXPECT_EQ(DefaultWindowBounds(c.area), c.first);
+  // A remembered place below the minimum grows to it, and no further (the place is chosen
+  // before any auto-hide gap is known).
+  if (c.autoHide != 0) return;
+  const RememberedPlace tiny{c.area.monitor, 0, 0, 300, 200, false};
+  const int left = c.area.monitor.left;
+  const int top = c.area.monitor.top;
+  EXPECT_EQ(ChooseStartPlace(tiny, {c.area}, c.area),
+            (StartPlace{Bounds{left, top, left + c.minimum.width, top + c.minimum.height}, false}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Screens, SmallScreenTest,
+    ::testing::Values(SmallScreenCase{"At1366x768And125",
+                                      {{0, 0, 1366, 768}, {0, 0, 1366, 720}, 120},
+                                      0,
+                                      {1200, 720},
+                                      {0, 0, 1366, 720}},
+                      SmallScreenCase{"At1920x1080And175",
+                                      {{0, 0, 1920, 1080}, {0, 0, 1920, 996}, 168},
+                                      0,
+                                      {1680, 996},
+                                      {0, 0, 1920, 996}},
+                      SmallScreenCase{"At1920x1080And200",
+                                      {{0, 0, 1920, 1080}, {0, 0, 1920, 984}, 192},
+                                      0,
+                                      {1920, 984},
+                                      {0, 0, 1920, 984}},
+                      SmallScreenCase{"SecondScreenLeftAt150",
+                                      {{-1280, 0, 0, 720}, {-1280, 0, 0, 672}, 144},
+                                      0,
+                                      {1280, 672},
+                                      {-1280, 0, 0, 672}},
+                      // The gap an auto-hidden taskbar needs stays free of the minimum too.
+                      SmallScreenCase{"AutoHideBottomAt1366x768And125",
+                                      {{0, 0, 1366, 768}, {0, 0, 1366, 768}, 120},
+                                      kAutoHideBottom,
+                                      {1200, 766},
+                                      {0, 0, 1366, 768}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(PositionChangeTest, WithoutAMoveTheWindowKeepsItsCornerWhateverXAndYSay) {
+  // Maximised on the right monitor; x and y left at the primary's origin.
+  const Bounds current{1920, 0, 4480, 1392};
+  EXPECT_EQ(RectAfterPositionChange(current, {0, 0, Size{2560, 1400}, true, false}),
+            (Bounds{1920, 0, 4480, 1400}));
+  EXPECT_EQ(RectAfterPositionChange(current, {0, 0, Size{1920, 1040}, false, false}),
+            (Bounds{0, 0, 1920, 1040}));
+  EXPECT_EQ(RectAfterPositionChange(current, {-1280, 10, Size{}, false, true}),
+            (Bounds{-1280, 10, 1280, 1402}));
+}
+
+TEST(WorkspaceTest, NormalRectangleShiftsByTheWorkAreaOfItsMonitor) {
+  const MonitorArea leftBar{{0, 0, 1920, 1080}, {48, 0, 1920, 1080}, 96};
+  const MonitorArea right{{1920, 0, 4480, 1440}, {1920, 0, 4480, 1392}, 96};
+  const MonitorArea aboveTopBar{{0, -1080, 1920, 0}, {0, -1040, 1920, 0}, 96};
+  const std::vector<MonitorArea> present{leftBar, right, aboveTopBar};
+  EXPECT_EQ(WorkspaceToScreen(Bounds{52, 10, 1052, 710}, present), (Bounds{100, 10, 1100, 710}));
+  EXPECT_EQ(WorkspaceToScreen(Bounds{2000, 100, 3000, 800}, present),
+            (Bounds{2000, 100, 3000, 800}));
+  EXPECT_EQ(WorkspaceToScreen(Bounds{100, -1000, 1100, -300}, present),
+            (Bounds{100, -960, 1100, -260}));
+  // On no monitor: left as it is, for the start to refuse.
+  EXPECT_EQ(WorkspaceToScreen(Bounds{9000, 0, 9100, 100}, present), (Bounds{9000, 0, 9100, 100}));
+}
 
 TEST(DefaultWindowTest, SizedWithTheDpiOfItsOwnMonitor) {
   // 200 % screen right of a 100 % laptop: 1320 x 880 logical pixels there.

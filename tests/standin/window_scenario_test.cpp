@@ -1,6 +1,7 @@
 // The main window of the real Vardeko.exe on the stand-in runtime, under Wine on a
-// display: the move loop that windowDrag posts, the end of the session, and the place
-// the window remembers between runs in its data directory.
+// display: the move loop that windowDrag posts, the end of the session, the minimum size
+// on the screen there is, and the place the window remembers between runs in its data
+// directory.
 #include "scenario.h"
 
 namespace vardeko::testing {
@@ -53,13 +54,18 @@ MONITORINFO MonitorOf(HWND window) {
   return info;
 }
 
+RECT WorkArea() {
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  return area;
+}
+
 // Where a first window opens on the display's one monitor at 96 DPI: centred in the work
 // area and clamped to it.
 RECT DefaultRect() {
-  RECT area{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  const int width = std::max(std::min<int>(1320, area.right - area.left), 960);
-  const int height = std::max(std::min<int>(880, area.bottom - area.top), 640);
+  const RECT area = WorkArea();
+  const int width = std::min<int>(1320, area.right - area.left);
+  const int height = std::min<int>(880, area.bottom - area.top);
   const int left = area.left + (area.right - area.left - width) / 2;
   const int top = area.top + (area.bottom - area.top - height) / 2;
   return RECT{left, top, left + width, top + height};
@@ -230,6 +236,22 @@ TEST_F(WindowScenarioTest, MovedResizedAndMaximisedWindowOpensThereAgain) {
     })) << Text(run.WindowRect());
     CloseFromThePage(run);
   }
+}
+
+// On a screen smaller than 960 x 640 (run the display suite with "-screen 0 800x600x24")
+// the minimum is the work area; on a larger one, the logical minimum.
+TEST_F(WindowScenarioTest, ShrunkWindowStopsAtTheMinimumThatFitsTheScreen) {
+  Scenario& run = StartAndLoad();
+  const RECT area = WorkArea();
+  const int width = std::min<int>(960, area.right - area.left);
+  const int height = std::min<int>(640, area.bottom - area.top);
+  EXPECT_TRUE(SameRect(run.WindowRect(), DefaultRect())) << Text(run.WindowRect());
+  SetWindowPos(run.Window(), nullptr, area.left, area.top, 200, 150, SWP_NOZORDER);
+  EXPECT_TRUE(Eventually([&] {
+    return SameRect(run.WindowRect(),
+                    RECT{area.left, area.top, area.left + width, area.top + height});
+  })) << Text(run.WindowRect());
+  CloseFromThePage(run);
 }
 
 TEST_F(WindowScenarioTest, DamagedFileOrAnAbsentMonitorOpensAtTheDefault) {
