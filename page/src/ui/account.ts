@@ -126,8 +126,7 @@ export function setUpAccount(client: VardekoClient, hooks: SignInHooks): Account
     loading.hidden = true;
     signedOut.hidden = true;
     signedIn.hidden = false;
-    hooks.signedIn();
-    logoutButton.focus();
+    hooks.signedIn(); // and the workspace takes the focus
   }
 
   async function load() {
