@@ -214,6 +214,7 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
   ]) {
     await page.setViewportSize(size);
     for (const [label, name] of [
+      ['概览', 'screen-overview'],
       ['老板', 'screen-bosses'],
       ['订单', 'screen-orders'],
       ['订单模板', 'screen-templates'],
@@ -228,7 +229,7 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
       // Nothing sticks out sideways: the screen fits the window's width.
       expect(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth)).toBe(true);
       // Every action button of the screen's header is inside the window.
-      const outside = await current.locator('.screen-head button').evaluateAll((buttons) =>
+      const outside = await current.locator('.screen-head button, .pane button').evaluateAll((buttons) =>
         buttons.filter((b) => b.getBoundingClientRect().right > window.innerWidth).map((b) => b.textContent),
       );
       expect(outside, `${label} at ${size.width}`).toEqual([]);
