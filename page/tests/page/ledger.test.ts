@@ -229,7 +229,7 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
       // Nothing sticks out sideways: the screen fits the window's width.
       expect(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth)).toBe(true);
       // Every action button of the screen's header is inside the window.
-      const outside = await current.locator('.screen-head button, .pane button').evaluateAll((buttons) =>
+      const outside = await current.locator('.screen-head button, .form-buttons button, .row-buttons button, .pager button').evaluateAll((buttons) =>
         buttons.filter((b) => b.getBoundingClientRect().right > window.innerWidth).map((b) => b.textContent),
       );
       expect(outside, `${label} at ${size.width}`).toEqual([]);
