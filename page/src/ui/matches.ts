@@ -2,10 +2,11 @@
 // file, a drop or the clipboard, recognition, editing and confirming, deleting.
 import { LONG_NATIVE_DEADLINE_MS, MAX_SCREENSHOT_BYTES, SCREENSHOT_TYPES } from '../client/client';
 import { Messages } from '../client/errors';
-import { replyId, type JsonRecord } from '../client/replies';
+import { readRecord, replyId, type JsonRecord } from '../client/replies';
 import { ORDER_CAPTION } from './directory';
 import { matchRules } from '../client/records';
 import { h, messageOf } from './dom';
+import { valueText } from './format';
 import { MATCH_OUTCOME_LABELS, matchFields, type FormField } from './fields';
 import { LoadQueue, Pager, RecordForm, message, recordView } from './kit';
 import {
@@ -39,6 +40,19 @@ const statsFields = [
   { name: 'fake_amount_total', label: '虚报金额合计' },
   { name: 'failure_extra_amount_total', label: '失败追加金额合计' },
 ];
+
+/** The stats as labelled figures in one strip; any other shape as the record view shows it. */
+function statsView(reply: unknown): HTMLElement {
+  const reading = readRecord(reply);
+  if (reading.kind !== 'record') return recordView(reply, statsFields);
+  const { record } = reading;
+  const figures = statsFields
+    .filter((field) => Object.hasOwn(record, field.name))
+    .map((field) => h('span', { class: 'figure' }, h('span', { class: 'total-label' }, field.label), h('strong', {}, valueText(field.name, record[field.name]))));
+  const rest = Object.keys(record).filter((name) => !statsFields.some((field) => field.name === name));
+  const more = rest.length > 0 ? recordView(Object.fromEntries(rest.map((name) => [name, record[name]])), []) : null;
+  return h('div', { class: 'record-view' }, h('div', { class: 'figures' }, figures), more);
+}
 
 /** The image files among a drop's or a paste's items. */
 function filesOf(data: DataTransfer | null): File[] {
@@ -100,7 +114,7 @@ export function matchesScreen({ client, directory, notify }: Context): Screen {
     const heading = h('h2', {}, orderFilter.value === '' ? '统计（全部订单，已确认的合计）' : `统计（${orderName(orderFilter.value) ?? '订单'}，已确认的合计）`);
     try {
       const reply = await client.matchStats(orderId());
-      if (isCurrent()) stats.replaceChildren(heading, recordView(reply, statsFields));
+      if (isCurrent()) stats.replaceChildren(heading, statsView(reply));
     } catch (error) {
       if (isCurrent()) stats.replaceChildren(heading, failureView(error, load));
     }
@@ -174,7 +188,7 @@ export function matchesScreen({ client, directory, notify }: Context): Screen {
     'div',
     { class: 'drop-zone' },
     h('label', { for: 'match-file', class: 'button-like', tabindex: 0 }, '选择截图上传'),
-    h('span', { class: 'note' }, '也可以把截图拖到这里，或截图后按 Ctrl+V 粘贴（PNG、JPEG、WebP，不超过 12 MB）。'),
+    h('span', { class: 'note' }, '或把截图拖到这里、截图后按 Ctrl+V 粘贴（PNG、JPEG、WebP，≤ 12 MB）'),
     picker,
     uploadState,
     uploadNote,
