@@ -113,9 +113,15 @@ export function ordersScreen(context: Context): Screen {
     pager.update(loaded.items, loaded.paging);
   }
 
-  /** Reads the orders again (a visit, a change, 刷新) and shows the page. */
+  /** Reads the orders again (a change, 刷新) and shows the page. */
   function load() {
     reading = directory.orders.refresh();
+    void render();
+  }
+
+  /** Shows the page from the orders read this sign-in, reading them when marked stale. */
+  function visit() {
+    reading = directory.orders.get();
     void render();
   }
   const filtered = () => {
@@ -241,7 +247,7 @@ export function ordersScreen(context: Context): Screen {
           bosses.choose(params.bossId);
           pager.page = 1;
         }
-        load();
+        visit();
         if (params?.create) void showCreate(params.bossId);
       });
     },

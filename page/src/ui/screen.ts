@@ -141,6 +141,7 @@ export class RecordChoice {
   }
 
   private take(records: JsonRecord[]) {
+    if (records === this.records && records.length > 0) return; // already shown: a visit costs nothing
     this.records = records;
     this.filter.hidden = records.length <= 12;
     this.render();
