@@ -856,7 +856,8 @@ class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "VardekoDemo/1"
     # Headers and body go out in two writes: with Nagle's algorithm the body waits for the
-    # client's delayed acknowledgement of the headers, about 40 ms on every reply.
+    # client's delayed acknowledgement of the headers, about 40 ms a reply on a connection
+    # kept alive (a client that reuses connections, such as a browser or curl).
     disable_nagle_algorithm = True
 
     def log_message(self, *args):
