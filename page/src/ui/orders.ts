@@ -194,7 +194,8 @@ export function ordersScreen(context: Context): Screen {
     showDetails(
       side,
       '订单详情',
-      [orderTotals(record), recordView(reply, orderFields, false, { kind: (value) => (ORDER_KIND_LABELS as Record<string, string>)[String(value)] })],
+      // The wager item by its name; its catalog id stays under 更多字段 with the record ids.
+      [orderTotals(record), recordView(reply, orderFields.filter((field) => field.name !== 'wager_item_id'))],
       [
         button('编辑', () => showEdit(id, record)),
         button('账目', () => go('ledger', { orderId: id })),

@@ -54,7 +54,7 @@ export function templatesScreen({ client, notify }: Context): Screen {
       },
       note,
     );
-    showDetails(side, '模板详情', [recordView(item, templateShownFields)], [button('编辑', () => showEdit(id, item)), remove], note);
+    showDetails(side, '模板详情', [recordView(item, templateShownFields.filter((field) => field.name !== 'wager_item_id'))], [button('编辑', () => showEdit(id, item)), remove], note);
   }
 
   function showEdit(id: string, item: JsonRecord) {

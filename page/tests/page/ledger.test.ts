@@ -211,6 +211,7 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
     { width: 1320, height: 880 },
     { width: 960, height: 640 },
     { width: 900, height: 560 },
+    { width: 800, height: 600 },
   ]) {
     await page.setViewportSize(size);
     for (const [label, name] of [
