@@ -250,8 +250,7 @@ export class RecordPane {
     try {
       reply = await this.read(id);
     } catch (error) {
-      note.textContent = messageOf(error);
-      this.side.replaceChildren(note);
+      if (this.shownId === id) this.side.replaceChildren(failureView(error, () => void this.open(id)));
       return;
     }
     if (this.shownId !== id) return;
@@ -290,8 +289,9 @@ export class EditView {
     unsavedMayHaveChanged();
   }
 
+  /** An edit form another record replaced in the pane is gone, and its input with it. */
   dirty(): boolean {
-    return this.form?.dirty() ?? false;
+    return this.form !== null && this.form.element.isConnected && this.form.dirty();
   }
 }
 
