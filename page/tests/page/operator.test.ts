@@ -54,11 +54,18 @@ it('keeps the chosen order when a late refill or list arrives, clears its panel 
   await demo.next({ path: `/orders/${first.id}/entries`, method: 'GET', delay_ms: 1200 });
   await screen.getByRole('button', { name: '刷新' }).click();
   await orderChoice.selectOption(second.id);
+  // From now on the first order's rows never show, not even for a moment.
+  await screen.locator('.list-area').evaluate((area) => {
+    new MutationObserver(() => {
+      if (area.textContent?.includes('前三局顺利撤离')) (window as unknown as { staleShown: boolean }).staleShown = true;
+    }).observe(area, { childList: true, subtree: true, characterData: true });
+  });
   await expect.poll(() => screen.getByRole('heading', { name: '已添加' }).count()).toBe(0);
   await screen.getByText('这个订单还没有账目。').waitFor();
   await page.waitForTimeout(1800); // both late replies have arrived and been handled
   expect(await orderChoice.inputValue()).toBe(second.id);
   expect(await screen.getByText('这个订单还没有账目。').count()).toBe(1);
+  expect(await page.evaluate(() => (window as unknown as { staleShown?: boolean }).staleShown)).toBeUndefined();
   await screenshot('ledger-order-kept');
 
   await screen.getByLabel('数量', { exact: true }).fill('1');
