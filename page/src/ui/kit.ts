@@ -514,7 +514,8 @@ export function listView(reply: unknown, options: ListOptions): { element: HTMLE
     for (const field of columns) {
       const cell = document.createElement('td');
       const value = item[field.name];
-      cell.textContent = valueText(field.name, value, field.choices);
+      // An empty text is an empty cell in a table (a record view says （空）).
+      cell.textContent = value === '' ? '' : valueText(field.name, value, field.choices);
       if (typeof value === 'number') {
         cell.dataset.sort = String(value);
         cell.className = value < 0 ? 'number negative' : 'number';
