@@ -6,15 +6,25 @@
 //   npm run dev -- --api http://127.0.0.1:8000/api [--debug]
 //   npm run dev -- --demo [--debug]
 //
-// --debug enables the test: bridge methods. Type "close" and Enter here for a close
-// attempt (the close-requested path); closing the Chromium window ends everything.
+// --debug enables the test: bridge methods. Where standard input is a terminal, type
+// "close" and Enter for a close attempt (the close-requested path); closing the Chromium
+// window ends everything. The page opens as an app window: no tabs, address or translation bar.
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
+import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
 import { parseArgs } from 'node:util';
+import { chromium } from 'playwright-core';
 import { createServer } from 'vite';
-import { Bridge, connectPage, developmentUrl, launchChromium, repoRoot } from './harness.mjs';
+import { Bridge, bridgePath, connectPage, developmentUrl, repoRoot } from './harness.mjs';
+
+/** Ends with one line saying what to do. @returns {never} */
+function fail(/** @type {string} */ line) {
+  console.error(line);
+  process.exit(1);
+}
 
 const { values } = parseArgs({
   options: {
@@ -50,6 +60,19 @@ async function startDemo() {
   return { child, url: `http://127.0.0.1:${port}/api` };
 }
 
+// What the runner needs, checked before anything starts.
+if (!existsSync(bridgePath())) {
+  fail(
+    `vardeko-bridge not found at ${bridgePath()}: build it with "cmake --preset linux-release && ` +
+      `cmake --build --preset linux-release --target vardeko-bridge -j2", or name it in VARDEKO_BRIDGE.`,
+  );
+}
+if (!process.env.DISPLAY && !process.env.WAYLAND_DISPLAY) {
+  fail('no display to open the window on: run it from a desktop session, or as "xvfb-run -a npm run dev -- --demo".');
+}
+const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
+if (!existsSync(chromiumPath)) fail(`Chromium not found at ${chromiumPath}: install Debian's chromium, or name it in CHROMIUM.`);
+
 const demo = values.demo ? await startDemo() : undefined;
 const apiUrl = demo?.url ?? values.api ?? process.env.VARDEKO_API_URL;
 if (!apiUrl) {
@@ -60,9 +83,46 @@ if (!apiUrl) {
 const server = await createServer({ configFile: new URL('../vite.config.ts', import.meta.url).pathname });
 await server.listen();
 const bridge = new Bridge({ apiUrl, development: true, debug: values.debug });
-const browser = await launchChromium({ headless: false });
-const context = await browser.newContext({ viewport: null, locale: 'zh-CN' });
-const page = await context.newPage();
+// An app window needs the browser's own first window, which only a persistent profile has.
+const profile = mkdtempSync(join(tmpdir(), 'vardeko-dev-'));
+process.on('exit', () => {
+  try {
+    rmSync(profile, { recursive: true, force: true, maxRetries: 3 });
+  } catch {
+    // Chromium may still be writing its profile as it goes; the folder is a temporary one.
+  }
+});
+// Chromium on Linux takes its interface language from the environment, and offers to
+// translate a page in another language unless its profile says not to.
+mkdirSync(join(profile, 'Default'));
+writeFileSync(join(profile, 'Default', 'Preferences'), JSON.stringify({ translate: { enabled: false }, intl: { accept_languages: 'zh-CN,zh' } }));
+const context = await chromium
+  .launchPersistentContext(profile, {
+    executablePath: chromiumPath,
+    headless: false,
+    viewport: null,
+    locale: 'zh-CN',
+    env: { ...process.env, LANGUAGE: 'zh_CN:zh', LANG: 'zh_CN.UTF-8' },
+    args: [
+      `--app=${developmentUrl}`,
+      '--test-type', // no warning bar about --no-sandbox, which a root session needs
+      '--window-size=1320,880',
+      '--no-sandbox',
+      '--disable-gpu',
+      '--no-first-run',
+      '--no-default-browser-check',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+      '--lang=zh-CN',
+      '--disable-features=Translate,TranslateUI',
+    ],
+    // Without its blank start page only the app window opens (no tab strip, no address bar).
+    ignoreDefaultArgs: ['--enable-automation', 'about:blank'],
+  })
+  .catch(() => fail(`Chromium (${chromiumPath}) did not open a window: is the display ${process.env.DISPLAY ?? ''} reachable?`));
+const browser = { close: () => context.close() };
+const page = context.pages()[0] ?? (await context.waitForEvent('page'));
 await connectPage(page, bridge);
 
 let stopping = false;
@@ -82,7 +142,8 @@ bridge.exited.then((code) => {
   if (code !== 0) process.stderr.write(bridge.stderr);
   void stop(code === 0 ? 0 : 1);
 });
-browser.on('disconnected', () => void stop());
+context.on('close', () => void stop());
+page.on('close', () => void stop());
 
 // The window actions the page asks for, done to the Chromium window where Chromium can.
 const cdp = await context.newCDPSession(page);
@@ -100,10 +161,18 @@ bridge.on('window', async (action, line) => {
 });
 await cdp.send('Browser.setWindowBounds', { windowId, bounds: { width: 1320, height: 880 } }).catch(() => {});
 
-createInterface({ input: process.stdin }).on('line', (line) => {
-  if (line.trim() === 'close') bridge.requestClose();
-});
+// Read only from a terminal: a runner started in the background or with its input closed
+// keeps running until its window is closed or it is stopped.
+const interactive = process.stdin.isTTY === true;
+if (interactive) {
+  createInterface({ input: process.stdin }).on('line', (line) => {
+    if (line.trim() === 'close') bridge.requestClose();
+  });
+}
 
 await page.goto(developmentUrl);
-console.log(`Vardeko page: ${developmentUrl} in Chromium, service ${apiUrl}. Type "close" + Enter to try closing.`);
+console.log(
+  `Vardeko page: ${developmentUrl} in a Chromium app window, service ${apiUrl}.` +
+    (interactive ? ' Type "close" + Enter to try closing.' : ''),
+);
 if (demo) console.log('Demo service: sign in as demo@vardeko.local with the password vardeko-demo.');

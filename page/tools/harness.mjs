@@ -100,8 +100,9 @@ export class TestService {
 
 /** The demo service (tools/demo-service/server.py), in memory, with its test control paths. */
 export class DemoService extends TestService {
-  static async start() {
-    const child = spawn('python3', [join(repoRoot, 'tools/demo-service/server.py'), '--port', '0'], {
+  /** @param {string[]} [options] more command-line options, e.g. ['--bulk', '1000'] */
+  static async start(options = []) {
+    const child = spawn('python3', [join(repoRoot, 'tools/demo-service/server.py'), '--port', '0', ...options], {
       stdio: ['ignore', 'pipe', 'ignore'],
     });
     const lines = createInterface({ input: /** @type {import('node:stream').Readable} */ (child.stdout) });

@@ -62,17 +62,17 @@ def seed_id(name):
 
 LABELS = {
     "email": "邮箱", "password": "密码",
-    "display_name": "老板名称", "game_id": "游戏 ID", "game_name": "游戏昵称", "notes": "备注",
-    "title": "订单标题", "note": "备注", "kind": "类型", "target_quantity": "目标数量",
+    "display_name": "显示名称", "game_id": "游戏 ID", "game_name": "游戏昵称", "notes": "备注",
+    "title": "标题", "note": "备注", "kind": "类型", "target_quantity": "目标数量",
     "failure_default_quantity": "失败默认数量", "failure_trigger": "失败判定",
-    "failure_mode": "失败计算方式", "failure_standard_quantity": "达标数量",
-    "wager_item_id": "赌约物品", "wager_item_name": "赌约物品名称",
-    "wager_condition": "赌约条件", "wager_expected": "赌约预期", "name": "模板名称",
-    "player_name": "玩家名称", "outcome": "结果", "confirmed": "确认状态", "amount": "金额",
-    "fake_amount": "虚标金额", "failure_extra_amount": "失败追加金额",
-    "item_obtained": "是否获得物品", "played_at": "对局时间", "order_id": "订单",
-    "quantity": "数量", "occurred_at": "发生时间", "idempotency_key": "幂等键",
-    "boss_id": "老板游戏 ID", "boss_player_name": "老板玩家名称",
+    "failure_mode": "失败计算", "failure_standard_quantity": "达标数量",
+    "wager_item_id": "对赌物品编号", "wager_item_name": "对赌物品",
+    "wager_condition": "对赌条件", "wager_expected": "对赌预期", "name": "模板名称",
+    "player_name": "玩家名称", "outcome": "结果", "confirmed": "已确认", "amount": "金额",
+    "fake_amount": "虚报金额", "failure_extra_amount": "失败追加金额",
+    "item_obtained": "获得物品", "played_at": "对局时间", "order_id": "订单",
+    "quantity": "数量", "occurred_at": "发生时间", "idempotency_key": "防重复编号",
+    "boss_id": "老板游戏 ID", "boss_player_name": "老板玩家名",
 }
 
 
@@ -357,20 +357,62 @@ class Store:
                 "image_size": len(image), "created_at": at(30 + i), "updated_at": at(30 + i),
                 "_seq": self.next_seq()}
 
+    def bulk(self, count):
+        """Adds `count` bosses and orders (one order a boss), and `count` entries and matches,
+        all on the first of these orders, so that every list has far more than a page."""
+        start = datetime(2025, 4, 1, 9, 0, tzinfo=timezone.utc)
+        image = screenshot(0, True)
+        first_order = None
+        for i in range(1, count + 1):
+            stamp = (start + timedelta(minutes=i)).strftime("%Y-%m-%dT%H:%M:%SZ")
+            bid, oid = seed_id(f"bulk-boss-{i}"), seed_id(f"bulk-order-{i}")
+            self.bosses[bid] = {"id": bid, "display_name": f"批量老板 {i:04d}", "game_id": f"bulk_{i:04d}",
+                                "game_name": f"批量昵称 {i:04d}", "notes": "", "created_at": stamp,
+                                "updated_at": stamp, "_seq": self.next_seq()}
+            self.orders[oid] = {"id": oid, "boss_id": bid, "title": f"批量订单 {i:04d}", "note": "",
+                                "kind": ("escort", "hourly", "single_round", "wager")[i % 4],
+                                "target_quantity": 10 + i % 7, "failure_default_quantity": 0,
+                                "created_at": stamp, "updated_at": stamp, "_seq": self.next_seq()}
+            first_order = first_order or oid
+        for i in range(1, count + 1):
+            stamp = (start + timedelta(minutes=count + i)).strftime("%Y-%m-%dT%H:%M:%SZ")
+            eid, key, mid = seed_id(f"bulk-entry-{i}"), seed_id(f"bulk-entry-key-{i}"), seed_id(f"bulk-match-{i}")
+            self.entries[eid] = {"id": eid, "order_id": first_order, "kind": "progress", "quantity": 1,
+                                 "note": f"批量账目 {i:04d}", "occurred_at": stamp, "idempotency_key": key,
+                                 "created_at": stamp, "_seq": self.next_seq()}
+            self.keys[key] = eid
+            self.images[mid] = ("image/png", image)
+            self.matches[mid] = {"id": mid, "order_id": first_order, "player_name": f"批量玩家 {i:04d}",
+                                 "note": "", "outcome": "success", "confirmed": i % 2 == 0, "amount": 1000 * i,
+                                 "played_at": stamp, "recognized": True, "file_name": f"批量截图 {i:04d}.png",
+                                 "content_type": "image/png", "image_size": len(image), "created_at": stamp,
+                                 "updated_at": stamp, "_seq": self.next_seq()}
+
     # -- views: stored records without their private members, with computed ones
 
     @staticmethod
     def public(record):
         return {k: v for k, v in record.items() if not k.startswith("_")}
 
-    def order_view(self, order):
+    def order_totals(self):
+        """Per order id: (progress quantity, entry count, match count), in one pass."""
+        totals = {}
+        for e in self.entries.values():
+            progress, entries, matches = totals.get(e["order_id"], (0, 0, 0))
+            if e["kind"] in ("progress", "adjustment"):
+                progress += e["quantity"]
+            totals[e["order_id"]] = (progress, entries + 1, matches)
+        for m in self.matches.values():
+            progress, entries, matches = totals.get(m["order_id"], (0, 0, 0))
+            totals[m["order_id"]] = (progress, entries, matches + 1)
+        return totals
+
+    def order_view(self, order, totals=None):
         out = self.public(order)
         boss = self.bosses.get(order["boss_id"])
-        mine = [e for e in self.entries.values() if e["order_id"] == order["id"]]
+        totals = self.order_totals() if totals is None else totals
         out["boss_name"] = boss["display_name"] if boss else ""
-        out["progress_quantity"] = sum(e["quantity"] for e in mine if e["kind"] in ("progress", "adjustment"))
-        out["entry_count"] = len(mine)
-        out["match_count"] = sum(1 for m in self.matches.values() if m["order_id"] == order["id"])
+        out["progress_quantity"], out["entry_count"], out["match_count"] = totals.get(order["id"], (0, 0, 0))
         return out
 
     @staticmethod
@@ -551,7 +593,8 @@ class Service:
 
     def list_orders(self, request):
         boss_id = query_id(request.query, "boss_id")
-        return 200, [self.store.order_view(o) for o in self.store.newest_first(self.store.orders.values())
+        totals = self.store.order_totals()
+        return 200, [self.store.order_view(o, totals) for o in self.store.newest_first(self.store.orders.values())
                      if not boss_id or o["boss_id"] == boss_id]
 
     def get_order(self, request, order_id):
@@ -812,6 +855,10 @@ def strip_base(path):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "VardekoDemo/1"
+    # Headers and body go out in two writes: with Nagle's algorithm the body waits for the
+    # client's delayed acknowledgement of the headers, about 40 ms a reply on a connection
+    # kept alive (a client that reuses connections, such as a browser or curl).
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
@@ -851,6 +898,16 @@ class Handler(BaseHTTPRequestHandler):
                         for name in ("bosses", "orders", "templates", "entries", "matches")}
                 data["settings"] = dict(store.settings)
             self.send(200, data)
+        elif path == "/__seed" and self.command == "POST":
+            try:
+                count = json.loads(body or b"null")["count"]
+            except (ValueError, TypeError, KeyError):
+                raise Failure(400, "BAD_REQUEST", "需要 {\"count\": n}。") from None
+            if not isinstance(count, int) or not 0 <= count <= 20000:
+                raise Failure(400, "BAD_REQUEST", "count 需要是 0 到 20000 的整数。")
+            with service.store.lock:
+                service.store.bulk(count)
+            self.send(204)
         elif path == "/__reset" and self.command == "POST":
             with service.store.lock:
                 service.store.seed()
@@ -916,8 +973,12 @@ def main():
     parser.add_argument("--port", type=int, default=0, help="0: a free port")
     parser.add_argument("--recognize-delay-ms", type=int, default=0,
                         help="how long each recognition takes")
+    parser.add_argument("--bulk", type=int, default=0,
+                        help="add this many bosses, orders, entries and matches to the seed")
     args = parser.parse_args()
     server = make_server(args.port, args.recognize_delay_ms)
+    if args.bulk:
+        server.service.store.bulk(args.bulk)
     print(f"PORT {server.server_address[1]}", flush=True)
     try:
         server.serve_forever()

@@ -126,6 +126,21 @@ class DemoServiceTest(unittest.TestCase):
         self.token = None
         self.assertEqual(len(self.call("GET", "/__data", base="")[1]["bosses"]), 3)
 
+    def test_bulk_seed_adds_records_and_order_totals_count_them(self):
+        self.assertEqual(self.call("POST", "/__seed", {"count": 600}, base="")[0], 204)
+        _, orders = self.call("GET", "/orders")
+        self.assertEqual(len(orders), 604)
+        bulk = next(o for o in orders if o["title"] == "批量订单 0001")
+        self.assertEqual((bulk["entry_count"], bulk["match_count"], bulk["progress_quantity"]), (600, 600, 600))
+        self.assertEqual(bulk["boss_name"], "批量老板 0001")
+        _, page = self.call("GET", f"/orders/{bulk['id']}/entries?page=6&page_size=100")
+        self.assertEqual((page["total"], len(page["items"]), page["items"][-1]["note"]), (600, 100, "批量账目 0001"))
+        self.assertEqual(len(self.call("GET", "/bosses?q=")[1]), 603)
+        # Refusals name the member by the page's label.
+        refused = self.call("POST", "/bosses", {"display_name": " ", "game_id": "", "game_name": "", "notes": ""})
+        self.assertEqual(refused[1]["error"]["message"], "显示名称不能为空。")
+        self.assertEqual(self.call("POST", "/__seed", {"count": -1}, base="")[0], 400)
+
 
 if __name__ == "__main__":
     unittest.main()

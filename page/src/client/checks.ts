@@ -96,7 +96,7 @@ export function checkPageQuery(page: unknown, pageSize: unknown): void {
 }
 
 /** One member rule of a record; the rules of a record run in order, the first failure ends. */
-export type MemberRule = (record: Record<string, unknown>) => void;
+export type MemberRule = ((record: Record<string, unknown>) => void) & { readonly member?: string };
 
 interface Presence {
   optional?: boolean;
@@ -104,7 +104,7 @@ interface Presence {
 }
 
 function member(name: string, presence: Presence, check: (value: unknown) => void): MemberRule {
-  return (record) => {
+  return Object.assign((record: Record<string, unknown>) => {
     if (!isPresent(record, name)) {
       if (presence.optional) return;
       throw invalidInput(Messages.input);
@@ -112,7 +112,19 @@ function member(name: string, presence: Presence, check: (value: unknown) => voi
     const value = record[name];
     if (presence.nullable && value === null) return;
     check(value);
-  };
+  }, { member: name });
+}
+
+/** The first member these rules refuse, with the refusal; undefined when all pass. */
+export function firstRefusal(record: Record<string, unknown>, rules: readonly MemberRule[]): { member?: string; error: unknown } | undefined {
+  for (const rule of rules) {
+    try {
+      rule(record);
+    } catch (error) {
+      return { member: rule.member, error };
+    }
+  }
+  return undefined;
 }
 
 export const text = (name: string, limit: number, presence: Presence = {}): MemberRule =>

@@ -135,6 +135,13 @@ export class VardekoClient {
     return this.call<null>('windowDrag', []);
   }
 
+  /** Tells the native side whether a form holds unsaved input (it asks before the session ends). */
+  setUnsavedInput(unsaved: boolean): Promise<null> {
+    return this.call<null>('setUnsavedInput', [unsaved], () => {
+      if (typeof unsaved !== 'boolean') throw invalidInput(Messages.input);
+    });
+  }
+
   /** Debugging runs only: a close attempt, as the user's. */
   testRequestClose(): Promise<null> {
     return this.call<null>('test:request-close', []);

@@ -2,6 +2,7 @@
 // when the form is sent, and the field is emptied once the service has taken it.
 import type { ServiceReply, VardekoClient } from '../client/client';
 import { codeOf, element, messageOf } from './dom';
+import { isTimeMember, timeText } from './format';
 
 const USER_LABELS: Record<string, string> = {
   id: '编号',
@@ -115,7 +116,7 @@ export function setUpAccount(client: VardekoClient, hooks: SignInHooks): Account
       const term = document.createElement('dt');
       term.textContent = USER_LABELS[name] ?? name;
       const description = document.createElement('dd');
-      description.textContent = typeof value === 'boolean' ? (value ? '是' : '否') : String(value);
+      description.textContent = typeof value === 'boolean' ? (value ? '是' : '否') : isTimeMember(name) ? timeText(value) : String(value);
       details.append(term, description);
     }
   }
@@ -126,8 +127,7 @@ export function setUpAccount(client: VardekoClient, hooks: SignInHooks): Account
     loading.hidden = true;
     signedOut.hidden = true;
     signedIn.hidden = false;
-    hooks.signedIn();
-    logoutButton.focus();
+    hooks.signedIn(); // and the workspace takes the focus
   }
 
   async function load() {

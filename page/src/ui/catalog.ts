@@ -11,7 +11,7 @@ const CAPTION = ['name', 'title', 'display_name'];
 export class CatalogBrowser {
   readonly element: HTMLElement;
   readonly search = h('input', { type: 'search', maxlength: 120, autocomplete: 'off', spellcheck: 'false' });
-  private readonly category = h('input', { type: 'search', maxlength: 80, autocomplete: 'off', spellcheck: 'false' });
+  private readonly category = h('select', {}, h('option', { value: '' }, '全部类别'));
   private readonly list = h('div', { class: 'list-area' });
   private readonly queue = new LoadQueue();
   private readonly pager: Pager;
@@ -26,7 +26,10 @@ export class CatalogBrowser {
       this.load();
     });
     this.search.addEventListener('input', typed);
-    this.category.addEventListener('input', typed);
+    this.category.addEventListener('change', () => {
+      this.pager.page = 1;
+      this.load();
+    });
     this.element = h(
       'div',
       { class: 'catalog' },
@@ -50,6 +53,7 @@ export class CatalogBrowser {
         {
           fields: catalogFields,
           caption: CAPTION,
+          retry: () => this.load(),
           empty: '没有找到物品。',
           actions: this.onPick
             ? (item) => [button('选择', () => this.onPick!(item), 'small')]
@@ -57,7 +61,18 @@ export class CatalogBrowser {
         },
       );
       this.pager.update(items, paging);
+      this.takeCategories(paging.categories);
     });
+  }
+
+  /** The service's category names, when its reply lists them beside the items. */
+  private takeCategories(names: unknown): void {
+    if (!Array.isArray(names)) return;
+    const keep = this.category.value;
+    const texts = names.filter((name): name is string => typeof name === 'string' && name !== '');
+    if (texts.join('\n') === [...this.category.options].slice(1).map((o) => o.value).join('\n')) return;
+    this.category.replaceChildren(h('option', { value: '' }, '全部类别'), ...texts.map((name) => h('option', { value: name }, name)));
+    if (texts.includes(keep)) this.category.value = keep;
   }
 }
 

@@ -13,11 +13,14 @@ export type InputKind =
   | 'choice' // required choice
   | 'optionalChoice' // choice, left out when none is chosen
   | 'boolean' // required true or false
-  | 'optionalBoolean'; // true, false or left out
+  | 'optionalBoolean' // true, false or left out
+  | 'nullableTime'; // a date and time sent as ISO 8601 with the offset, or null (empty)
 
 export interface FormField extends Field {
   input: InputKind;
   limit?: number;
+  /** The service refuses it empty: the page asks for it first. */
+  required?: boolean;
   /** Shown (and sent) only while this holds for the form's current values. */
   when?: (values: Record<string, unknown>) => boolean;
   placeholder?: string;
@@ -37,14 +40,14 @@ const hasFailures = (values: Record<string, unknown>) => values.kind !== undefin
 const isWager = (values: Record<string, unknown>) => values.kind === 'wager';
 
 export const bossFields: FormField[] = [
-  { name: 'display_name', label: '显示名称', input: 'text', limit: 80 },
+  { name: 'display_name', label: '显示名称', input: 'text', limit: 80, required: true },
   { name: 'game_id', label: '游戏 ID', input: 'text', limit: 80 },
   { name: 'game_name', label: '游戏昵称', input: 'text', limit: 80 },
   { name: 'notes', label: '备注', input: 'area', limit: 4000 },
 ];
 
 export const orderFields: FormField[] = [
-  { name: 'title', label: '标题', input: 'text', limit: 120 },
+  { name: 'title', label: '标题', input: 'text', limit: 120, required: true },
   { name: 'note', label: '备注', input: 'area', limit: 2000 },
   { name: 'kind', label: '类型', input: 'choice', choices: ORDER_KIND_LABELS },
   { name: 'target_quantity', label: '目标数量', input: 'count' },
@@ -59,7 +62,7 @@ export const orderFields: FormField[] = [
 ];
 
 export const templateFields: FormField[] = [
-  { name: 'name', label: '模板名称', input: 'text', limit: 80 },
+  { name: 'name', label: '模板名称', input: 'text', limit: 80, required: true },
   ...orderFields,
 ];
 
@@ -71,36 +74,36 @@ export const matchFields: FormField[] = [
   { name: 'note', label: '备注', input: 'area', limit: 1000 },
   { name: 'outcome', label: '结果', input: 'choice', choices: MATCH_OUTCOME_LABELS },
   { name: 'confirmed', label: '已确认', input: 'boolean' },
-  { name: 'amount', label: '数量', input: 'nullableCount' },
-  { name: 'fake_amount', label: '虚报数量', input: 'optionalCount' },
-  { name: 'failure_extra_amount', label: '失败追加数量', input: 'optionalCount' },
+  { name: 'amount', label: '金额', input: 'nullableCount' },
+  { name: 'fake_amount', label: '虚报金额', input: 'optionalCount' },
+  { name: 'failure_extra_amount', label: '失败追加金额', input: 'optionalCount' },
   { name: 'item_obtained', label: '获得物品', input: 'optionalBoolean' },
-  { name: 'played_at', label: '对局时间', input: 'nullableText', limit: 128 },
-  { name: 'order_id', label: '订单', input: 'optionalText', limit: 36 },
+  { name: 'played_at', label: '对局时间', input: 'nullableTime' },
+  { name: 'order_id', label: '订单', input: 'optionalChoice' },
 ];
 
 export const ledgerFields: FormField[] = [
   { name: 'kind', label: '类型', input: 'choice', choices: LEDGER_KIND_LABELS },
   { name: 'quantity', label: '数量', input: 'count' },
   { name: 'note', label: '备注', input: 'area', limit: 1000 },
-  { name: 'occurred_at', label: '发生时间', input: 'nullableText', limit: 128, placeholder: '可不填' },
+  { name: 'occurred_at', label: '发生时间', input: 'nullableTime' },
   { name: 'amount', label: '金额', input: 'optionalCount' },
   { name: 'fake_amount', label: '虚报金额', input: 'optionalCount' },
-  { name: 'failure_extra_amount', label: '失败追加数量', input: 'optionalCount' },
+  { name: 'failure_extra_amount', label: '失败追加金额', input: 'optionalCount' },
   { name: 'item_obtained', label: '获得物品', input: 'optionalBoolean' },
   { name: 'outcome', label: '结果', input: 'optionalChoice', choices: LEDGER_OUTCOME_LABELS },
 ];
 
-/** The entry as shown: the key the page made is one of its members too. */
-export const ledgerShownFields: FormField[] = [
-  ...ledgerFields.slice(0, 4),
-  { name: 'idempotency_key', label: '防重复编号', input: 'text' },
-  ...ledgerFields.slice(4),
-];
+/** The entry as shown: the key the page made stays under 更多字段 with the record ids. */
+export const ledgerShownFields: FormField[] = ledgerFields;
 
 export const settingsFields: FormField[] = [
   { name: 'boss_id', label: '老板游戏 ID', input: 'text', limit: 80 },
   { name: 'boss_player_name', label: '老板玩家名', input: 'text', limit: 80 },
 ];
 
-export const catalogFields: Field[] = [{ name: 'category', label: '类别' }];
+export const catalogFields: Field[] = [
+  { name: 'category', label: '类别' },
+  { name: 'grade', label: '品级' },
+  { name: 'value', label: '价值' },
+];

@@ -1,8 +1,11 @@
 // The parts every ledger screen is made of: record forms, record and list views that show
 // whatever shape the service answered with, pagers, confirmations and a debounced search.
-import { displayText, isRecord, jsonText, readList, readRecord, recordIdOf, splitMembers, type Field, type JsonRecord } from '../client/replies';
+import { firstRefusal, type MemberRule } from '../client/checks';
+import { isRecord, jsonText, readList, readRecord, recordIdOf, splitMembers, type Field, type JsonRecord } from '../client/replies';
 import { h, messageOf, uniqueId } from './dom';
 import type { FormField } from './fields';
+import { isoFromControl, numberText, timeControlValue, valueText } from './format';
+import { unsavedMayHaveChanged } from './unsaved';
 
 // ---------------------------------------------------------------- record forms
 
@@ -23,6 +26,7 @@ interface Row {
 
 function initialText(field: FormField, value: unknown): string {
   if (value === undefined || value === null) return '';
+  if (field.input === 'nullableTime') return timeControlValue(value);
   if (field.input === 'boolean') return value === true ? 'true' : '';
   if (field.input === 'optionalBoolean') return typeof value === 'boolean' ? String(value) : '';
   if (typeof value === 'string' || typeof value === 'number') return String(value);
@@ -34,8 +38,12 @@ export class RecordForm {
   readonly message: HTMLElement;
   private readonly rows: Row[] = [];
   private readonly submit: HTMLButtonElement;
+  /** The client's checks of the form's members, run first so that a refusal names its field. */
+  private rules: readonly MemberRule[] = [];
   private baseline = '';
   private busy = false;
+  /** The members the form was opened with, so an untouched time goes back as it came. */
+  private opened: JsonRecord = {};
 
   constructor(
     private readonly fields: readonly FormField[],
@@ -71,6 +79,15 @@ export class RecordForm {
       void this.send();
     });
     this.element.addEventListener('change', () => this.applyVisibility());
+    this.element.addEventListener('keydown', (event) => {
+      if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && event.target instanceof HTMLTextAreaElement) {
+        event.preventDefault();
+        void this.send();
+      }
+    });
+    this.element.addEventListener('input', (event) => {
+      (event.target as HTMLElement).removeAttribute('aria-invalid');
+    });
     this.fill({});
   }
 
@@ -87,6 +104,8 @@ export class RecordForm {
       }
       case 'boolean':
         return h('input', { id, name, type: 'checkbox' });
+      case 'nullableTime':
+        return h('input', { id, name, type: 'datetime-local', step: 60 });
       case 'optionalBoolean':
         return h(
           'select',
@@ -97,6 +116,7 @@ export class RecordForm {
         );
       default: {
         const numeric = /Count$|^count$/.test(field.input);
+        const required = field.input === 'text' && field.required;
         return h('input', {
           id,
           name,
@@ -104,6 +124,7 @@ export class RecordForm {
           inputmode: numeric ? 'numeric' : undefined,
           maxlength: numeric ? undefined : field.limit,
           placeholder: field.placeholder ?? (field.input.startsWith('optional') || field.input.startsWith('nullable') ? '可不填' : undefined),
+          'aria-required': required ? 'true' : undefined,
           spellcheck: 'false',
           autocomplete: 'off',
         });
@@ -117,7 +138,9 @@ export class RecordForm {
 
   /** Shows these values (a record's members, or none for a new one) as the unchanged state. */
   fill(values: JsonRecord): void {
+    this.opened = values;
     for (const { field, control } of this.rows) {
+      control.removeAttribute('aria-invalid');
       const text = initialText(field, values[field.name]);
       if (control instanceof HTMLInputElement && control.type === 'checkbox') control.checked = text === 'true';
       else if (control instanceof HTMLSelectElement) {
@@ -130,6 +153,21 @@ export class RecordForm {
     this.message.textContent = '';
     this.applyVisibility();
     this.baseline = this.snapshot();
+    unsavedMayHaveChanged();
+  }
+
+  /** Empties these members only (the rest stay as typed), and makes the result the unchanged state. */
+  clear(names: readonly string[], focus?: string): void {
+    for (const { field, control } of this.rows) {
+      if (!names.includes(field.name)) continue;
+      if (control instanceof HTMLInputElement && control.type === 'checkbox') control.checked = false;
+      else control.value = '';
+    }
+    this.message.textContent = '';
+    this.applyVisibility();
+    this.baseline = this.snapshot();
+    unsavedMayHaveChanged();
+    if (focus) this.rows.find((row) => row.field.name === focus)?.control.focus();
   }
 
   /** Sets members without making them the unchanged state (a template, a picked item). */
@@ -141,6 +179,12 @@ export class RecordForm {
       else control.value = text;
     }
     this.applyVisibility();
+  }
+
+  /** Runs the client's checks of these members before sending, so a refusal names its field. */
+  checkWith(rules: readonly MemberRule[]): this {
+    this.rules = rules.filter((rule) => rule.member !== undefined && this.fields.some((field) => field.name === rule.member));
+    return this;
   }
 
   /** Whether the form holds input that is not saved. */
@@ -186,6 +230,12 @@ export class RecordForm {
         case 'nullableText':
           record[field.name] = text === '' ? null : text;
           break;
+        case 'nullableTime': {
+          const before = this.opened[field.name];
+          if (text === '') record[field.name] = null;
+          else record[field.name] = typeof before === 'string' && timeControlValue(before) === text ? before : isoFromControl(text);
+          break;
+        }
         case 'optionalText':
         case 'optionalChoice':
           if (text !== '') record[field.name] = text;
@@ -204,22 +254,59 @@ export class RecordForm {
     return record;
   }
 
-  private async send(): Promise<void> {
+  /** The first visible field whose input cannot be sent, with what to tell the operator. */
+  private firstProblem(): { row: Row; text: string } | undefined {
+    for (const row of this.rows) {
+      const { field, wrapper, control } = row;
+      if (wrapper.hidden) continue;
+      const value = control.value;
+      if (field.input === 'choice' && value === '') return { row, text: `请选择${field.label}。` };
+      if (field.required && value.trim() === '') return { row, text: `请填写${field.label}。` };
+      if (/Count$|^count$/.test(field.input)) {
+        if (field.input === 'count' && value === '') return { row, text: `请填写${field.label}。` };
+        if (value !== '' && !INTEGER.test(value)) return { row, text: `${field.label}需要填写整数。` };
+      }
+    }
+    return undefined;
+  }
+
+  /** Marks the field and puts the focus there. */
+  private mark(row: Row, text: string): void {
+    this.message.textContent = text;
+    row.control.setAttribute('aria-invalid', 'true');
+    row.control.focus();
+  }
+
+  /** Submits as the button does (Enter in a single-line field, Ctrl+Enter in a long one). */
+  async send(): Promise<void> {
     if (this.busy) return;
     this.message.textContent = '';
-    const missing = this.rows.find(({ field, wrapper, control }) => field.input === 'choice' && !wrapper.hidden && control.value === '');
-    if (missing) {
-      this.message.textContent = `请选择${missing.field.label}。`;
-      missing.control.focus();
+    for (const { control } of this.rows) control.removeAttribute('aria-invalid');
+    const problem = this.firstProblem();
+    if (problem) {
+      this.mark(problem.row, problem.text);
+      return;
+    }
+    const record = this.record();
+    const refusal = firstRefusal(record, this.rules);
+    const refused = refusal && this.rows.find((row) => row.field.name === refusal.member);
+    if (refusal && refused) {
+      this.mark(refused, `${refused.field.label}：${messageOf(refusal.error)}`);
       return;
     }
     this.busy = true;
     this.submit.disabled = true;
     this.submit.textContent = '正在提交…';
     try {
-      await this.onSubmit(this.record());
+      await this.onSubmit(record);
     } catch (error) {
-      this.message.textContent = messageOf(error);
+      const text = messageOf(error);
+      // A failure that names a field by its label marks that field.
+      const named = this.rows
+        .filter(({ wrapper, field }) => !wrapper.hidden && text.includes(field.label))
+        .sort((a, b) => b.field.label.length - a.field.label.length)[0];
+      if (named) this.mark(named, text);
+      else this.message.textContent = text;
     } finally {
       this.busy = false;
       this.submit.disabled = false;
@@ -230,6 +317,7 @@ export class RecordForm {
   /** The current input becomes the unchanged state (after the service took it). */
   saved(): void {
     this.baseline = this.snapshot();
+    unsavedMayHaveChanged();
   }
 
   get fieldsShown(): readonly FormField[] {
@@ -239,11 +327,21 @@ export class RecordForm {
 
 // ---------------------------------------------------------------- views of replies
 
-function memberList(members: { label: string; text: string }[]): HTMLElement {
+interface Shown {
+  label: string;
+  text: string;
+  negative?: boolean;
+}
+
+function shownOf(name: string, label: string, value: unknown, choices?: Readonly<Record<string, string>>): Shown {
+  return { label, text: valueText(name, value, choices), negative: typeof value === 'number' && value < 0 };
+}
+
+function memberList(members: Shown[]): HTMLElement {
   return h(
     'dl',
     { class: 'details' },
-    members.flatMap((member) => [h('dt', {}, member.label), h('dd', {}, member.text)]),
+    members.flatMap((member) => [h('dt', {}, member.label), h('dd', { class: member.negative ? 'negative' : undefined }, member.text)]),
   );
 }
 
@@ -257,26 +355,59 @@ export function otherView(value: unknown, expected: '列表' | '记录'): HTMLEl
   return h('div', { class: 'reply-other' }, h('p', { class: 'note' }, note), body);
 }
 
+/**
+ * Labels of members the service sends beyond the request records, where the demo's
+ * documented replies make their meaning plain. Ids and keys stay under 更多字段.
+ */
+export const SERVICE_LABELS: Readonly<Record<string, string>> = {
+  boss_name: '老板',
+  progress_quantity: '进度',
+  entry_count: '账目数',
+  match_count: '对局数',
+  file_name: '文件名',
+  recognized: '已识别',
+  image_size: '图片大小',
+  created_at: '创建时间',
+  updated_at: '更新时间',
+  category: '类别',
+  grade: '品级',
+  value: '价值',
+};
+
 /** A record's known members with their labels, in order; the others folded under 更多字段. */
-export function recordView(reply: unknown, fields: readonly Field[], open = false): HTMLElement {
+export function recordView(reply: unknown, fields: readonly Field[], open = false, names: Readonly<Record<string, (value: unknown) => string | undefined>> = {}): HTMLElement {
   const reading = readRecord(reply);
   if (reading.kind === 'other') return otherView(reading.value, '记录');
-  const { known, other } = splitMembers(reading.record, fields);
+  const labelled: Field[] = [...fields, ...Object.entries(SERVICE_LABELS).filter(([name]) => !fields.some((f) => f.name === name)).map(([name, label]) => ({ name, label }))];
+  const { known, other } = splitMembers(reading.record, labelled);
+  const shown: Shown[] = known.map((member) => {
+    const named = names[member.name]?.(member.value);
+    if (named !== undefined) return { label: member.label, text: named };
+    return shownOf(member.name, member.label, member.value, labelled.find((f) => f.name === member.name)?.choices);
+  });
   const parts: HTMLElement[] = [];
-  if (known.length > 0) parts.push(memberList(known));
+  if (shown.length > 0) parts.push(memberList(shown));
   if (other.length > 0) {
-    parts.push(h('details', { class: 'more', open }, h('summary', {}, `更多字段（${other.length}）`), memberList(other)));
+    parts.push(h('details', { class: 'more', open }, h('summary', {}, `更多字段（${other.length}）`), memberList(other.map((m) => shownOf(m.name, m.label, m.value)))));
   }
   if (parts.length === 0) parts.push(h('p', { class: 'note' }, '记录没有内容。'));
   return h('div', { class: 'record-view' }, parts);
 }
 
+/** A column computed from the row (a name looked up, progress) instead of one member. */
+export interface Column {
+  label: string;
+  cell: (item: JsonRecord) => { text: string; sort?: number | string; node?: Node; negative?: boolean };
+}
+
 export interface ListOptions {
   fields: readonly Field[];
-  /** Members for the row's first column, the first text wins. */
-  caption: readonly string[];
+  /** Members for the row's first column, the first text wins; or the caption made from the row. */
+  caption: readonly string[] | ((item: JsonRecord) => string | undefined);
   /** How many of the known members get a column. */
   columns?: number;
+  /** Columns after the members' ones. */
+  extra?: Column[];
   empty: string;
   actions?: (item: JsonRecord, id: string | undefined) => HTMLElement[];
   onOpen?: (item: JsonRecord, id: string) => void;
@@ -284,6 +415,59 @@ export interface ListOptions {
 
 /** More rows than this are left out, with a note: a screen stays quick whatever the service sends. */
 export const MAX_ROWS = 500;
+
+function captionFor(item: JsonRecord, caption: ListOptions['caption']): string {
+  if (typeof caption === 'function') return caption(item) ?? '';
+  for (const name of caption) {
+    const value = item[name];
+    if (typeof value === 'string' && value !== '') return value;
+  }
+  return '';
+}
+
+/** The table's rows as tab-separated text with its header row, the values as shown. */
+export function tableText(table: HTMLTableElement): { text: string; rows: number } {
+  const clean = (cell: Element) => (cell.textContent ?? '').replace(/[\t\r\n]+/g, ' ').trim();
+  const cells = (row: HTMLTableRowElement) => [...row.cells].filter((cell) => !cell.classList.contains('actions')).map(clean);
+  const head = table.tHead ? [...table.tHead.rows].map((row) => cells(row).join('\t')) : [];
+  const body = [...table.tBodies[0].rows].map((row) => cells(row).join('\t'));
+  return { text: [...head, ...body].join('\r\n'), rows: body.length };
+}
+
+async function copyText(text: string): Promise<void> {
+  try {
+    await navigator.clipboard.writeText(text);
+  } catch {
+    // Without the asynchronous clipboard (no focus, no permission) the older command still works.
+    const area = h('textarea', { class: 'visually-hidden' });
+    area.value = text;
+    document.body.append(area);
+    area.select();
+    const done = document.execCommand('copy');
+    area.remove();
+    if (!done) throw new Error('无法写入剪贴板。');
+  }
+}
+
+function sortRows(table: HTMLTableElement, index: number, header: HTMLElement): void {
+  const ascending = header.getAttribute('aria-sort') !== 'ascending';
+  for (const other of table.tHead!.querySelectorAll('th')) other.removeAttribute('aria-sort');
+  header.setAttribute('aria-sort', ascending ? 'ascending' : 'descending');
+  const body = table.tBodies[0];
+  const key = (row: HTMLTableRowElement) => {
+    const cell = row.cells[index];
+    const sort = cell?.dataset.sort;
+    if (sort !== undefined && sort !== '' && !Number.isNaN(Number(sort))) return Number(sort);
+    return sort ?? cell?.textContent ?? '';
+  };
+  const rows = [...body.rows].sort((a, b) => {
+    const x = key(a);
+    const y = key(b);
+    const order = typeof x === 'number' && typeof y === 'number' ? x - y : String(x).localeCompare(String(y), 'zh-CN');
+    return ascending ? order : -order;
+  });
+  body.append(...rows);
+}
 
 /** The list of a list reply as a table, or the reply as it came when it holds no list. */
 export function listView(reply: unknown, options: ListOptions): { element: HTMLElement; items: unknown[] | null; paging: JsonRecord } {
@@ -294,22 +478,23 @@ export function listView(reply: unknown, options: ListOptions): { element: HTMLE
   const shown = items.length > MAX_ROWS ? items.slice(0, MAX_ROWS) : items;
   const present = new Set<string>();
   for (const item of shown.slice(0, 50)) if (isRecord(item)) for (const name of Object.keys(item)) present.add(name);
+  const captionNames = typeof options.caption === 'function' ? [] : options.caption;
   const columns = options.fields
-    .filter((field) => present.has(field.name) && !options.caption.includes(field.name))
+    .filter((field) => present.has(field.name) && !captionNames.includes(field.name))
     .slice(0, options.columns ?? 4);
-  const head = h(
-    'tr',
-    {},
+  const extra = options.extra ?? [];
+  const headers = [
     h('th', { scope: 'col' }, '名称'),
-    columns.map((field) => h('th', { scope: 'col' }, field.label)),
-    h('th', { scope: 'col', class: 'actions' }, h('span', { class: 'visually-hidden' }, '操作')),
-  );
+    ...columns.map((field) => h('th', { scope: 'col' }, field.label)),
+    ...extra.map((column) => h('th', { scope: 'col' }, column.label)),
+  ];
+  const head = h('tr', {}, headers, h('th', { scope: 'col', class: 'actions' }, h('span', { class: 'visually-hidden' }, '操作')));
   const body = document.createDocumentFragment();
   for (const item of shown) {
     const row = document.createElement('tr');
     if (!isRecord(item)) {
       const cell = document.createElement('td');
-      cell.colSpan = columns.length + 2;
+      cell.colSpan = columns.length + extra.length + 2;
       cell.className = 'json-cell';
       cell.textContent = jsonText(item, false, 400);
       row.append(cell);
@@ -317,24 +502,33 @@ export function listView(reply: unknown, options: ListOptions): { element: HTMLE
       continue;
     }
     const id = recordIdOf(item);
-    let caption = '';
-    for (const name of options.caption) {
-      const value = item[name];
-      if (typeof value === 'string' && value !== '') {
-        caption = value;
-        break;
-      }
-    }
+    const caption = captionFor(item, options.caption);
     const first = document.createElement('td');
+    const label = caption || (id === undefined ? jsonText(item, false, 120) : '（无名称）');
     if (id !== undefined && options.onOpen) {
-      const open = h('button', { type: 'button', class: 'link' }, caption || id);
+      const open = h('button', { type: 'button', class: 'link' }, label);
       open.addEventListener('click', () => options.onOpen!(item, id));
       first.append(open);
-    } else first.textContent = caption || (id ?? jsonText(item, false, 120));
+    } else first.textContent = label;
     row.append(first);
     for (const field of columns) {
       const cell = document.createElement('td');
-      cell.textContent = displayText(item[field.name], field.choices);
+      const value = item[field.name];
+      // An empty text is an empty cell in a table (a record view says （空）).
+      cell.textContent = value === '' ? '' : valueText(field.name, value, field.choices);
+      if (typeof value === 'number') {
+        cell.dataset.sort = String(value);
+        cell.className = value < 0 ? 'number negative' : 'number';
+      } else if (typeof value === 'string') cell.dataset.sort = value;
+      row.append(cell);
+    }
+    for (const column of extra) {
+      const cell = document.createElement('td');
+      const shownCell = column.cell(item);
+      if (shownCell.node) cell.append(shownCell.node);
+      else cell.textContent = shownCell.text;
+      if (shownCell.sort !== undefined) cell.dataset.sort = String(shownCell.sort);
+      if (shownCell.negative) cell.className = 'negative';
       row.append(cell);
     }
     const actions = document.createElement('td');
@@ -344,8 +538,36 @@ export function listView(reply: unknown, options: ListOptions): { element: HTMLE
     body.append(row);
   }
   const table = h('table', { class: 'list' }, h('thead', {}, head), h('tbody', {}, body));
+  headers.forEach((header, index) => {
+    header.classList.add('sortable');
+    header.tabIndex = 0;
+    header.title = '点击排序（仅本页）';
+    const sort = () => sortRows(table, index, header);
+    header.addEventListener('click', sort);
+    header.addEventListener('keydown', (event) => {
+      if (event.key === 'Enter' || event.key === ' ') {
+        event.preventDefault();
+        sort();
+      }
+    });
+  });
+  const copied = h('span', { class: 'note', role: 'status' });
+  const copy = h('button', { type: 'button', class: 'small' }, '复制表格');
+  copy.addEventListener('click', async () => {
+    const { text, rows } = tableText(table);
+    try {
+      await copyText(text);
+      copied.textContent = `已复制 ${rows} 行（含表头），可粘贴到表格软件。`;
+    } catch (error) {
+      copied.textContent = messageOf(error);
+    }
+  });
   const cut = items.length > shown.length ? h('p', { class: 'note' }, `共 ${items.length} 条，仅显示前 ${MAX_ROWS} 条。`) : null;
-  return { element: h('div', { class: 'list-wrap' }, table, cut), items, paging };
+  return {
+    element: h('div', { class: 'list-block' }, h('div', { class: 'list-tools' }, copy, copied), h('div', { class: 'list-wrap' }, table), cut),
+    items,
+    paging,
+  };
 }
 
 // ---------------------------------------------------------------- pager
@@ -379,7 +601,8 @@ export class Pager {
   /** After a reply: a full page (or a total beyond this page) lets the operator go on. */
   update(items: unknown[] | null, paging: JsonRecord): void {
     const total = typeof paging.total === 'number' ? paging.total : undefined;
-    this.label.textContent = total === undefined ? `第 ${this.page} 页` : `第 ${this.page} 页，共 ${total} 条`;
+    this.label.textContent =
+      total === undefined ? `第 ${this.page} 页` : `第 ${this.page} / ${Math.max(1, Math.ceil(total / this.pageSize))} 页，共 ${numberText(total)} 条`;
     this.previous.disabled = this.page <= 1;
     const more = total !== undefined ? this.page * this.pageSize < total : items !== null && items.length >= this.pageSize;
     this.next.disabled = !more;
@@ -389,10 +612,10 @@ export class Pager {
 // ---------------------------------------------------------------- confirmation
 
 /** Asks before something that cannot be undone; resolves to the operator's answer. */
-export function confirmAction(title: string, text: string, confirmLabel: string): Promise<boolean> {
+export function confirmAction(title: string, text: string, confirmLabel: string, cancelLabel = '取消'): Promise<boolean> {
   return new Promise((resolve) => {
     const before = document.activeElement as HTMLElement | null;
-    const cancel = h('button', { type: 'button' }, '取消');
+    const cancel = h('button', { type: 'button' }, cancelLabel);
     const confirm = h('button', { type: 'button', class: 'danger' }, confirmLabel);
     const titleId = uniqueId('confirm-title');
     const backdrop = h(
@@ -414,6 +637,7 @@ export function confirmAction(title: string, text: string, confirmLabel: string)
     cancel.addEventListener('click', () => finish(false));
     confirm.addEventListener('click', () => finish(true));
     backdrop.addEventListener('keydown', (event) => {
+      event.stopPropagation();
       if (event.key === 'Escape') {
         event.preventDefault();
         finish(false);

@@ -2,6 +2,7 @@ import './app.css';
 import { VardekoClient } from '../client/client';
 import { setUpAccount } from './account';
 import { element, messageOf } from './dom';
+import { watchUnsavedInput } from './unsaved';
 import { setUpWindow } from './window';
 import { setUpWorkspace } from './workspace';
 
@@ -13,9 +14,11 @@ function showBanner(text: string) {
   banner.hidden = false;
 }
 
-const workspace = setUpWorkspace(client);
+const workspace = setUpWorkspace(client, () => void checkHealth());
 const account = setUpAccount(client, { signedIn: workspace.open, signedOut: workspace.close });
-setUpWindow(client, () => account.hasUnsavedInput() || workspace.hasUnsavedInput(), showBanner);
+const hasUnsavedInput = () => account.hasUnsavedInput() || workspace.hasUnsavedInput();
+setUpWindow(client, hasUnsavedInput, showBanner);
+watchUnsavedInput(client, hasUnsavedInput);
 
 async function loadAppInfo() {
   try {
@@ -34,6 +37,7 @@ const healthText = element('health-text');
 const healthButton = element<HTMLButtonElement>('health-check');
 
 async function checkHealth() {
+  if (healthButton.disabled) return; // a check is running
   healthButton.disabled = true;
   health.dataset.state = 'checking';
   healthText.textContent = '正在检查…';

@@ -2,8 +2,10 @@
 // lists into panes and options into selects.
 import type { VardekoClient } from '../client/client';
 import { captionOf, isRecord, readList, readRecord, recordIdOf, type JsonRecord } from '../client/replies';
+import type { Directory, RecordList } from './directory';
 import { h, messageOf, uniqueId } from './dom';
 import { confirmAction, listView, message, type ListOptions, type RecordForm } from './kit';
+import { unsavedMayHaveChanged } from './unsaved';
 
 export type ScreenId = 'overview' | 'bosses' | 'orders' | 'templates' | 'ledger' | 'matches' | 'settings' | 'catalog';
 
@@ -18,8 +20,14 @@ export interface Screen {
 
 export interface Context {
   client: VardekoClient;
+  directory: Directory;
   go(screen: ScreenId, params?: Record<string, string>): void;
+  /** A short notice of what was done, gone by itself. */
+  notify(text: string): void;
 }
+
+/** How long a load may take before the pane shows that it is waiting. */
+export const WAIT_SHOWN_MS = 300;
 
 /** A screen's frame: heading, tool bar, and one or two panes. */
 export function frame(title: string, tools: Node[], ...panes: HTMLElement[]): HTMLElement {
@@ -35,29 +43,136 @@ export function pane(label: string, ...children: Node[]): HTMLElement {
   return h('div', { class: 'pane card', 'aria-label': label, role: 'region' }, children);
 }
 
+/** One failure for a pane, with a button that tries again. */
+export function failureView(error: unknown, retry?: () => void): HTMLElement {
+  const view = h('div', { class: 'pane-failure', role: 'alert' }, h('p', { class: 'form-message' }, messageOf(error)));
+  if (retry) view.append(button('重试', retry, 'small'));
+  return view;
+}
+
+/** Placeholder rows while a list is read (shown only when it takes a while). */
+function waitingView(): HTMLElement {
+  return h(
+    'div',
+    { class: 'waiting' },
+    h('p', { class: 'note' }, h('span', { class: 'spinner', 'aria-hidden': 'true' }), '正在读取…'),
+    Array.from({ length: 4 }, () => h('div', { class: 'placeholder-row' })),
+  );
+}
+
+export interface Loaded {
+  items: unknown[] | null;
+  paging: JsonRecord;
+  /** False when the reply came for a choice no longer current and was dropped. */
+  current: boolean;
+}
+
 /**
- * Loads a list into `target`: the waiting text, then the rows, the JSON of an odd reply, or
- * the failure's message. Resolves to the rows when the reply held a list.
+ * Loads a list into `target`: after a moment a waiting view, then the rows, the JSON of an
+ * odd reply, or the failure with 重试. A reply that arrives when `isCurrent` no longer holds
+ * (the operator chose another order, page or filter meanwhile) is dropped.
  */
 export async function loadList(
   target: HTMLElement,
   request: () => Promise<unknown>,
-  options: ListOptions,
-): Promise<{ items: unknown[] | null; paging: JsonRecord }> {
-  target.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
+  options: ListOptions & { isCurrent?: () => boolean; retry?: () => void },
+): Promise<Loaded> {
+  const isCurrent = options.isCurrent ?? (() => true);
   target.setAttribute('aria-busy', 'true');
+  const timer = setTimeout(() => {
+    if (target.getAttribute('aria-busy') === 'true') target.replaceChildren(waitingView());
+  }, WAIT_SHOWN_MS);
   try {
     const reply = await request();
+    if (!isCurrent()) return { items: null, paging: {}, current: false };
     const started = performance.now();
     const view = listView(reply, options);
     target.replaceChildren(view.element);
     performance.measure('vardeko-list-render', { start: started });
-    return { items: view.items, paging: view.paging };
+    return { items: view.items, paging: view.paging, current: true };
   } catch (error) {
-    target.replaceChildren(h('p', { class: 'form-message', role: 'alert' }, messageOf(error)));
-    return { items: null, paging: {} };
+    if (!isCurrent()) return { items: null, paging: {}, current: false };
+    target.replaceChildren(failureView(error, options.retry));
+    return { items: null, paging: {}, current: true };
   } finally {
+    clearTimeout(timer);
     target.removeAttribute('aria-busy');
+  }
+}
+
+/**
+ * A choice among the directory's orders or bosses: a select (its value is the record id),
+ * with a filter box once the list is long. Filling it never changes what the operator
+ * chose: a choice that is still listed stays, whatever arrived meanwhile.
+ */
+export class RecordChoice {
+  readonly select: HTMLSelectElement;
+  readonly filter: HTMLInputElement;
+  readonly element: HTMLElement;
+  private records: JsonRecord[] = [];
+
+  constructor(
+    private readonly list: RecordList,
+    private readonly caption: readonly string[],
+    private readonly first: string | null,
+    label: string,
+    private readonly describe: (record: JsonRecord) => string = () => '',
+  ) {
+    this.select = h('select', {}, first === null ? null : h('option', { value: '' }, first));
+    this.filter = h('input', { type: 'search', placeholder: `筛选${label}`, 'aria-label': `筛选${label}`, autocomplete: 'off', spellcheck: 'false', class: 'choice-filter' });
+    this.filter.hidden = true;
+    this.filter.addEventListener('input', () => this.render());
+    this.element = h('span', { class: 'record-choice' }, this.filter, this.select);
+    list.onChange(() => this.take(list.records));
+  }
+
+  get value(): string {
+    return this.select.value;
+  }
+
+  /** Reads the records when not read yet; a failure is shown in `note`. */
+  async fill(note: HTMLElement, fresh = false): Promise<void> {
+    try {
+      this.take(await (fresh ? this.list.refresh() : this.list.get()));
+      note.textContent = this.list.odd ? '服务返回的选项不是列表。' : '';
+    } catch (error) {
+      note.textContent = messageOf(error);
+    }
+  }
+
+  private take(records: JsonRecord[]) {
+    if (records === this.records && records.length > 0) return; // already shown: a visit costs nothing
+    this.records = records;
+    this.filter.hidden = records.length <= 12;
+    this.render();
+  }
+
+  private render() {
+    const keep = this.select.value;
+    const words = this.filter.value.trim().toLowerCase();
+    const options: HTMLOptionElement[] = [];
+    for (const record of this.records) {
+      const id = recordIdOf(record);
+      if (id === undefined) continue;
+      const text = captionOf(record, this.caption) ?? id;
+      const extra = this.describe(record);
+      const shown = extra ? `${text}（${extra}）` : text;
+      if (words && id !== keep && !shown.toLowerCase().includes(words)) continue;
+      options.push(h('option', { value: id }, shown));
+    }
+    this.select.replaceChildren(...(this.first === null ? [] : [h('option', { value: '' }, this.first)]), ...options);
+    if ([...this.select.options].some((option) => option.value === keep)) this.select.value = keep;
+  }
+
+  /** Chooses a record (a link from another screen); false when it is not listed. */
+  choose(id: string): boolean {
+    if (!this.records.some((record) => recordIdOf(record) === id)) return false;
+    if (this.filter.value !== '') {
+      this.filter.value = '';
+      this.render();
+    }
+    this.select.value = id;
+    return true;
   }
 }
 
@@ -69,9 +184,10 @@ export async function fillOptions(
   caption: readonly string[],
   note: HTMLElement,
 ): Promise<JsonRecord[]> {
-  const keep = select.value;
   try {
     const reading = readList(await request());
+    // What is chosen when the reply arrives stays chosen: the operator may have picked meanwhile.
+    const keep = select.value;
     const records = reading.kind === 'list' ? reading.items.filter(isRecord) : [];
     const options = records
       .map((record) => [recordIdOf(record), captionOf(record, caption)] as const)
@@ -93,10 +209,11 @@ export function button(label: string, onClick: () => void, className?: string): 
   return node;
 }
 
-export function labelled(label: string, control: HTMLElement): HTMLElement {
+/** A tool bar control with its label; `shown` is what holds the control (a filter beside it). */
+export function labelled(label: string, control: HTMLElement, shown: HTMLElement = control): HTMLElement {
   const id = control.id || uniqueId('tool');
   control.id = id;
-  return h('span', { class: 'tool-field' }, h('label', { for: id }, label), control);
+  return h('span', { class: 'tool-field' }, h('label', { for: id }, label), shown);
 }
 
 /** The record of a record reply, or no members when the reply holds none (so editing starts empty). */
@@ -127,12 +244,13 @@ export class RecordPane {
     this.shownId = id;
     const note = message();
     this.side.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
+    // The pane scrolls by itself: the record shows at its top, where the operator looks.
+    this.side.closest('.pane')?.scrollTo({ top: 0 });
     let reply: unknown;
     try {
       reply = await this.read(id);
     } catch (error) {
-      note.textContent = messageOf(error);
-      this.side.replaceChildren(note);
+      if (this.shownId === id) this.side.replaceChildren(failureView(error, () => void this.open(id)));
       return;
     }
     if (this.shownId !== id) return;
@@ -146,17 +264,21 @@ export class EditView {
 
   constructor(private readonly side: HTMLElement) {}
 
-  /** Shows the filled form; 返回详情 drops its input and shows the record again. */
+  /** Shows the filled form; 返回详情 or Esc leaves it (asking first when it holds input) and shows the record again. */
   show(title: string, form: RecordForm, back: () => void): void {
     this.form = form;
-    this.side.replaceChildren(
-      h('h2', {}, title),
-      form.element,
-      button('返回详情', () => {
-        this.form = null;
-        back();
-      }),
-    );
+    const leave = async () => {
+      if (form.dirty() && !(await confirmAction('放弃修改', '表单中的修改还没有保存，确定要放弃吗？', '放弃修改', '继续编辑'))) return;
+      this.form = null;
+      unsavedMayHaveChanged();
+      back();
+    };
+    form.element.addEventListener('keydown', (event) => {
+      if (event.key !== 'Escape' || event.defaultPrevented) return;
+      event.preventDefault();
+      void leave();
+    });
+    this.side.replaceChildren(h('h2', {}, title), form.element, button('返回详情', () => void leave()));
     form.focusFirst();
   }
 
@@ -164,10 +286,12 @@ export class EditView {
   saved(form: RecordForm): void {
     form.saved();
     this.form = null;
+    unsavedMayHaveChanged();
   }
 
+  /** An edit form another record replaced in the pane is gone, and its input with it. */
   dirty(): boolean {
-    return this.form?.dirty() ?? false;
+    return this.form !== null && this.form.element.isConnected && this.form.dirty();
   }
 }
 

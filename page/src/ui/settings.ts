@@ -1,17 +1,19 @@
 // 对局设置: what the service holds, and the form that changes it.
 import { readRecord } from '../client/replies';
-import { h, messageOf } from './dom';
+import { matchSettingsRules } from '../client/records';
+import { h } from './dom';
 import { settingsFields } from './fields';
 import { RecordForm, recordView } from './kit';
-import { button, frame, pane, type Context, type Screen } from './screen';
+import { button, failureView, frame, pane, type Context, type Screen } from './screen';
 
-export function settingsScreen({ client }: Context): Screen {
+export function settingsScreen({ client, notify }: Context): Screen {
   const current = h('div', { class: 'side-area' });
   const form = new RecordForm(settingsFields, '保存设置', async (record) => {
     const reply = await client.updateMatchSettings(record as never);
     form.saved();
+    notify('已保存对局设置。');
     current.replaceChildren(h('p', { class: 'note' }, '设置已保存。'), recordView(reply, settingsFields));
-  });
+  }).checkWith(matchSettingsRules);
 
   async function load() {
     current.replaceChildren(h('p', { class: 'note' }, '正在读取…'));
@@ -22,7 +24,7 @@ export function settingsScreen({ client }: Context): Screen {
       // Input the operator has not saved stays; otherwise the form shows what is stored.
       if (!form.dirty()) form.fill(reading.kind === 'record' ? reading.record : {});
     } catch (error) {
-      current.replaceChildren(h('p', { class: 'form-message', role: 'alert' }, messageOf(error)));
+      current.replaceChildren(failureView(error, () => void load()));
     }
   }
 

@@ -4,6 +4,7 @@
 import type { VardekoClient } from '../client/client';
 import { bossesScreen } from './bosses';
 import { catalogScreen } from './catalog';
+import { Directory } from './directory';
 import { element, h } from './dom';
 import { ledgerScreen } from './ledger';
 import { matchesScreen } from './matches';
@@ -11,6 +12,7 @@ import { ordersScreen } from './orders';
 import type { Context, Screen, ScreenId } from './screen';
 import { settingsScreen } from './settings';
 import { templatesScreen } from './templates';
+import { unsavedMayHaveChanged } from './unsaved';
 
 const NAVIGATION: [ScreenId, string][] = [
   ['overview', '概览'],
@@ -40,7 +42,19 @@ export interface Workspace {
   hasUnsavedInput(): boolean;
 }
 
-export function setUpWorkspace(client: VardekoClient): Workspace {
+/** A notice of what was done: it stays a few seconds, the newest on top. */
+function setUpNotices(): (text: string) => void {
+  const area = h('div', { class: 'notices', role: 'status', 'aria-live': 'polite' });
+  document.body.append(area);
+  return (text) => {
+    const notice = h('p', { class: 'notice' }, text);
+    area.prepend(notice);
+    while (area.children.length > 3) area.lastElementChild?.remove();
+    setTimeout(() => notice.remove(), 4000);
+  };
+}
+
+export function setUpWorkspace(client: VardekoClient, overviewShown: () => void): Workspace {
   const nav = element('nav');
   const overview = element('content');
   const area = element('screens');
@@ -69,7 +83,7 @@ export function setUpWorkspace(client: VardekoClient): Workspace {
     list[(index + (event.key === 'ArrowDown' ? 1 : list.length - 1)) % list.length].focus();
   });
 
-  const context: Context = { client, go };
+  const context: Context = { client, directory: new Directory(client), go, notify: setUpNotices() };
 
   function go(id: ScreenId, params?: Record<string, string>) {
     current = id;
@@ -79,7 +93,10 @@ export function setUpWorkspace(client: VardekoClient): Workspace {
     }
     overview.hidden = id !== 'overview';
     area.hidden = id === 'overview';
-    if (id === 'overview') return;
+    if (id === 'overview') {
+      overviewShown();
+      return;
+    }
     let screen = screens.get(id);
     if (!screen) {
       screen = FACTORIES[id](context);
@@ -99,11 +116,16 @@ export function setUpWorkspace(client: VardekoClient): Workspace {
     open() {
       nav.hidden = false;
       go('overview');
+      // A second Enter of an impatient sign-in lands on the navigation, not on 退出登录.
+      buttons.get('overview')?.focus();
+      unsavedMayHaveChanged(); // the sign-in form was emptied
     },
     close() {
       // The next operator starts with fresh screens: nothing of this sign-in stays shown.
       for (const screen of screens.values()) screen.element.remove();
       screens = new Map();
+      context.directory = new Directory(client);
+      unsavedMayHaveChanged();
       nav.hidden = true;
       go('overview');
       area.hidden = true;

@@ -26,6 +26,7 @@ export interface OpenOptions {
   apiUrl?: string;
   viewport?: { width: number; height: number };
   startDocument?: (html: string) => string;
+  timezoneId?: string;
 }
 
 function recordViolations() {
@@ -50,9 +51,9 @@ export class PageFixture {
     this.service?.stop();
   }
 
-  async open({ apiUrl, viewport = { width: 1320, height: 880 }, startDocument }: OpenOptions = {}): Promise<OpenPage> {
+  async open({ apiUrl, viewport = { width: 1320, height: 880 }, startDocument, timezoneId }: OpenOptions = {}): Promise<OpenPage> {
     const bridge = new Bridge({ apiUrl: apiUrl ?? this.service.url('/api') });
-    const context = await this.browser!.newContext({ viewport, locale: 'zh-CN' });
+    const context = await this.browser!.newContext({ viewport, locale: 'zh-CN', timezoneId });
     await servePage(context, { startDocument });
     const page = await context.newPage();
     await page.addInitScript(recordViolations);

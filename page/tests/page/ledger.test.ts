@@ -73,16 +73,27 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
   };
   await addEntry('进度', '3', '第一晚三局');
   await screen.getByRole('heading', { name: '已添加' }).waitFor();
+  // A run of similar entries: the kind stays, quantity and note clear, the quantity has the keyboard.
+  expect(await screen.getByLabel('类型', { exact: true }).inputValue()).toBe('progress');
+  expect(await screen.getByLabel('备注', { exact: true }).inputValue()).toBe('');
+  expect(await page.evaluate(() => (document.activeElement as HTMLInputElement | null)?.name)).toBe('quantity');
+  await page.locator('.notice', { hasText: '已添加账目：进度 3（赵老板护航 10 局）' }).waitFor();
   await demo.next({ path: `/orders/${orderId}/entries`, method: 'POST', delay_ms: 16_000 });
   await addEntry('失败', '1', '第四局被淘汰');
   await expect
     .poll(() => screen.locator('.record-form .form-message').textContent(), { timeout: 25_000 })
     .toContain('连接超时，请稍后重试。');
   expect(await screen.getByLabel('备注', { exact: true }).inputValue()).toBe('第四局被淘汰');
+  // The uncertain state is plain: the previous entry's panel is gone.
+  await screen.getByRole('heading', { name: '不确定是否已记入' }).waitFor();
+  expect(await screen.getByRole('heading', { name: '已添加' }).count()).toBe(0);
   await view.screenshot('ledger-timed-out');
   // The service booked it while the page waited; the retry carries the same key.
   await screen.getByRole('button', { name: '添加账目' }).click();
   await expect.poll(async () => (await screen.getByLabel('备注', { exact: true }).inputValue()) === '').toBe(true);
+  await screen.getByRole('heading', { name: '已记入（只记一次）' }).waitFor();
+  // The list is read after the retry's answer: the late booking shows without another action.
+  await expect.poll(() => screen.locator('table.list tbody').textContent()).toContain('第四局被淘汰');
   await addEntry('调整', '-1', '老板同意抵扣一局');
   await expect.poll(async () => (await screen.getByLabel('备注', { exact: true }).inputValue()) === '').toBe(true);
   const entries = await entriesOf(orderId);
@@ -94,6 +105,9 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
   expect(failedTwice).toHaveLength(2);
   expect(failedTwice[0].json.idempotency_key).toBe(failedTwice[1].json.idempotency_key);
   await expect.poll(() => screen.locator('table.list tbody tr').count()).toBe(3);
+  // The order's totals above its entries; a negative adjustment reads negative.
+  await expect.poll(() => screen.locator('.order-totals').textContent()).toContain('2 / 10');
+  expect(await screen.locator('table.list tbody tr', { hasText: '老板同意抵扣一局' }).locator('td.negative').textContent()).toBe('−1');
   await view.screenshot('ledger');
 
   // Delete one after confirming.
@@ -106,6 +120,7 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
   await page.getByRole('alertdialog').getByRole('button', { name: '删除' }).click();
   await expect.poll(() => screen.locator('table.list tbody tr').count()).toBe(2);
   expect((await entriesOf(orderId)).map((entry) => entry.note).sort()).toEqual(['第一晚三局', '第四局被淘汰'].sort());
+  await expect.poll(() => screen.locator('.order-totals').textContent()).toContain('3 / 10');
 
   // Matches of this order: one screenshot pasted, one dropped.
   screen = await goTo(page, '对局');
@@ -165,7 +180,7 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
   await screen.locator('table.list tbody tr').first().waitFor();
   await demo.requests();
   await screen.getByLabel('搜索物品', { exact: true }).pressSequentially('金条', { delay: 60 });
-  await screen.getByLabel('类别', { exact: true }).fill('物资');
+  await screen.getByLabel('类别', { exact: true }).selectOption('物资');
   await expect.poll(() => screen.locator('table.list tbody tr').count()).toBe(5);
   const searches = ((await demo.requests()) as unknown as { path: string }[]).filter((r) => r.path.includes('/catalog/items'));
   expect(searches.length).toBeLessThanOrEqual(2);
@@ -195,9 +210,12 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
   for (const size of [
     { width: 1320, height: 880 },
     { width: 960, height: 640 },
+    { width: 900, height: 560 },
+    { width: 800, height: 600 },
   ]) {
     await page.setViewportSize(size);
     for (const [label, name] of [
+      ['概览', 'screen-overview'],
       ['老板', 'screen-bosses'],
       ['订单', 'screen-orders'],
       ['订单模板', 'screen-templates'],
@@ -211,6 +229,11 @@ it('runs a working day: boss, order from a template, entries with a retried TIME
       await page.waitForTimeout(150);
       // Nothing sticks out sideways: the screen fits the window's width.
       expect(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth)).toBe(true);
+      // Every action button of the screen's header is inside the window.
+      const outside = await current.locator('.screen-head button, .form-buttons button, .row-buttons button, .pager button').evaluateAll((buttons) =>
+        buttons.filter((b) => b.getBoundingClientRect().right > window.innerWidth).map((b) => b.textContent),
+      );
+      expect(outside, `${label} at ${size.width}`).toEqual([]);
       await view.screenshot(name);
     }
   }

@@ -96,7 +96,7 @@ describe('the page', () => {
     expect(await page.content()).not.toContain(token);
     expect([await page.inputValue('#login-email'), await page.inputValue('#login-password')]).toEqual(['', '']);
 
-    await page.keyboard.press('Enter'); // the sign-out button has the focus
+    await page.click('#logout');
     await page.waitForSelector('#signed-out', { state: 'visible' });
     const logout = (await fixture.service.requests()).find((request) => request.path === '/api/auth/logout');
     expect(Object.fromEntries(logout!.headers).Authorization).toBe(`Bearer ${token}`);
