@@ -263,6 +263,14 @@ class ScenarioTest : public ::testing::Test {
     ASSERT_NE(run.Window(), nullptr);
   }
 
+  // A close attempt, as the user's: whether the page was asked (the window stays).
+  bool CloseAsksThePage() {
+    const int from = run.Count();
+    PostMessageW(run.Window(), WM_CLOSE, 0, 0);
+    return run.WaitFor(std::string("ICoreWebView2.PostWebMessageAsJson ") + kCloseRequested, false,
+                       10s, from) >= 0;
+  }
+
   // The page confirms the close: success reply, then the process ends with 0 and has
   // released everything.
   void CloseFromThePage() {
@@ -472,20 +480,14 @@ TEST_F(ScenarioTest, CloseBeforeTheFirstLoadClosesAtOnce) {
 
 TEST_F(ScenarioTest, CloseAfterLoadAsksThePageUntilItConfirms) {
   StartAndLoad();
-  const std::string asked = std::string("ICoreWebView2.PostWebMessageAsJson ") + kCloseRequested;
-  const auto attemptClose = [&] {
-    const int from = run.Count();
-    PostMessageW(run.Window(), WM_CLOSE, 0, 0);
-    return run.WaitFor(asked, false, 10s, from) >= 0;
-  };
-  EXPECT_TRUE(attemptClose());
-  EXPECT_TRUE(attemptClose());  // each attempt asks again
+  EXPECT_TRUE(CloseAsksThePage());
+  EXPECT_TRUE(CloseAsksThePage());  // each attempt asks again
   // A failed navigation after the load and a frame's renderer exiting leave the page up.
   EXPECT_EQ(Scenario::Filter(run.Command({{"do", "navigation-completed"}, {"success", false}}),
                              "ICoreWebView2"),
             Lines{"NavigationCompletedEventArgs.get_IsSuccess"});
   run.Command({{"do", "process-failed"}, {"kind", 3}});
-  EXPECT_TRUE(attemptClose());
+  EXPECT_TRUE(CloseAsksThePage());
   EXPECT_TRUE(IsWindow(run.Window()));
   EXPECT_EQ(run.process().FindWindowOfClass(L"#32770"), nullptr);
   CloseFromThePage();
@@ -508,11 +510,7 @@ TEST_F(ScenarioTest, AnUnresponsiveReportExpires) {
   StartAndLoad();
   run.Command({{"do", "process-failed"}, {"kind", 2}});
   std::this_thread::sleep_for(10500ms);
-  const int from = run.Count();
-  PostMessageW(run.Window(), WM_CLOSE, 0, 0);
-  EXPECT_GE(run.WaitFor(std::string("ICoreWebView2.PostWebMessageAsJson ") + kCloseRequested, false,
-                        10s, from),
-            0);
+  EXPECT_TRUE(CloseAsksThePage());
   EXPECT_TRUE(run.process().Running());
   CloseFromThePage();
 }
@@ -523,18 +521,12 @@ TEST_F(ScenarioTest, GonePagesComeBackThreeTimesAMinute) {
   StartAndLoad();
   const std::string navigate = std::string("ICoreWebView2.Navigate ") + Quote(kStartUrl);
   const std::string loaded = R"(raised "NavigationCompleted")";
-  const auto asksOnClose = [&] {
-    const int from = run.Count();
-    PostMessageW(run.Window(), WM_CLOSE, 0, 0);
-    return run.WaitFor(std::string("ICoreWebView2.PostWebMessageAsJson ") + kCloseRequested, false,
-                       10s, from) >= 0;
-  };
 
   int from = run.Count();
   run.Command({{"do", "process-failed"}, {"kind", 1}});
   ASSERT_GE(run.WaitFor(navigate, false, 10s, from), 0);
   ASSERT_GE(run.WaitFor(loaded, true, 10s, from), 0);
-  EXPECT_TRUE(asksOnClose());
+  EXPECT_TRUE(CloseAsksThePage());
 
   from = run.Count();
   run.Command({{"do", "process-failed"}, {"kind", 0}});
@@ -545,7 +537,7 @@ TEST_F(ScenarioTest, GonePagesComeBackThreeTimesAMinute) {
                 .size(),
             1u);
   EXPECT_TRUE(IsWindow(run.Browser()));
-  EXPECT_TRUE(asksOnClose());
+  EXPECT_TRUE(CloseAsksThePage());
 
   from = run.Count();
   run.Command({{"do", "process-failed"}, {"kind", 1}});
@@ -815,11 +807,7 @@ TEST_F(ScenarioTest, AfterAPassingHangTheFirstMessageRestoresTheCloseGuard) {
   run.Command({{"do", "responsive"}});
   // While unresponsive nobody could answer; once the page speaks, it is asked again.
   EXPECT_EQ(run.Post(Request("i", "appInfo", json::array()), kStartUrl).size(), 1u);
-  const int closing = run.Count();
-  PostMessageW(run.Window(), WM_CLOSE, 0, 0);
-  EXPECT_GE(run.WaitFor(std::string("ICoreWebView2.PostWebMessageAsJson ") + kCloseRequested, false,
-                        10s, closing),
-            0);
+  EXPECT_TRUE(CloseAsksThePage());
   EXPECT_TRUE(run.process().Running());
   CloseFromThePage();
 }
