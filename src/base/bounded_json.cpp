@@ -1,12 +1,20 @@
 #include "base/bounded_json.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <stdexcept>
 #include <streambuf>
 #include <utility>
 #include <vector>
+
+#include "base/utf.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vardeko {
 namespace {
@@ -26,12 +34,337 @@ json::string_t Take(json::string_t& buffer) {
   return copy;
 }
 
+// The JSON library reads a string one character at a time, which for a screenshot's
+// 16 MiB is most of a frame several times over. Strings this long are left out of the
+// text it parses (their quotes stay, so it sees an empty string) and are decoded into
+// the tree by the block-wise code below, with the library's own rules.
+constexpr std::size_t kLongStringUnits = 1024;
+
+// A long string: which string of the text it is (keys and values counted in order),
+// and where its contents lie between the quotes, in code units.
+struct LongString {
+  std::size_t ordinal;
+  std::size_t begin;
+  std::size_t end;
+};
+
+// The first quote or backslash in [p, end), or end.
+template <class Char>
+const Char* FindQuoteOrBackslash(const Char* p, const Char* end) {
+#if defined(__SSE2__)
+  if constexpr (sizeof(Char) == 1) {
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (; end - p >= 16; p += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const int mask = _mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)));
+      if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+  } else {
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    for (; end - p >= 8; p += 8) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const int mask = _mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi16(block, quote), _mm_cmpeq_epi16(block, backslash)));
+      if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask)) / 2;
+    }
+  }
+#endif
+  while (p < end && *p != '"' && *p != '\\') ++p;
+  return p;
+}
+
+// The first unit in [p, end) that a string cannot copy as it is: a backslash, a control
+// character or anything outside ASCII; or end.
+template <class Char>
+const Char* FindSpecial(const Char* p, const Char* end) {
+#if defined(__SSE2__)
+  if constexpr (sizeof(Char) == 1) {
+    // Signed bytes: the controls and everything from 0x80 compare below the space.
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (; end - p >= 16; p += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const int mask = _mm_movemask_epi8(
+          _mm_or_si128(_mm_cmplt_epi8(block, space), _mm_cmpeq_epi8(block, backslash)));
+      if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+  } else {
+    const __m128i space = _mm_set1_epi16(' ');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    for (; end - p >= 8; p += 8) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(block, high), zero);
+      const __m128i plain = _mm_andnot_si128(
+          _mm_or_si128(_mm_cmplt_epi16(block, space), _mm_cmpeq_epi16(block, backslash)), ascii);
+      const int mask = _mm_movemask_epi8(plain) ^ 0xFFFF;
+      if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask)) / 2;
+    }
+  }
+#endif
+  while (p < end && *p >= 0x20 && *p < 0x80 && *p != '\\') ++p;
+  return p;
+}
+
+// Copies the units of [p, end) to `out` (as UTF-8) up to the first one FindSpecial
+// stops at, in one pass; returns how many it copied.
+template <class Char>
+std::size_t CopyPlain(const Char* p, const Char* end, char* out) {
+  const Char* const begin = p;
+#if defined(__SSE2__)
+  if constexpr (sizeof(Char) == 1) {
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (; end - p >= 16; p += 16, out += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      if (_mm_movemask_epi8(
+              _mm_or_si128(_mm_cmplt_epi8(block, space), _mm_cmpeq_epi8(block, backslash))) != 0) {
+        break;
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+    }
+  } else {
+    const __m128i space = _mm_set1_epi16(' ');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    for (; end - p >= 8; p += 8, out += 8) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(block, high), zero);
+      const __m128i plain = _mm_andnot_si128(
+          _mm_or_si128(_mm_cmplt_epi16(block, space), _mm_cmpeq_epi16(block, backslash)), ascii);
+      if (_mm_movemask_epi8(plain) != 0xFFFF) break;
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(block, block));
+    }
+  }
+#endif
+  for (; p < end && *p >= 0x20 && *p < 0x80 && *p != '\\'; ++p) *out++ = static_cast<char>(*p);
+  return static_cast<std::size_t>(p - begin);
+}
+
+// Finds the long strings of the text and, when there are any, the text the JSON library
+// parses instead (UTF-8 in every case). Text that is not JSON may be cut anywhere: the
+// library refuses it either way. False for UTF-16 that does not convert.
+template <class Char>
+bool FindLongStrings(std::basic_string_view<Char> text, std::vector<LongString>& strings,
+                     SecretString& rest) {
+  const Char* const begin = text.data();
+  const Char* const end = begin + text.size();
+  std::size_t copied = 0;  // where the part of the text not yet in `rest` starts
+  const auto copy = [&](std::size_t upTo) {
+    if constexpr (sizeof(Char) == 1) {
+      rest.Append(text.substr(copied, upTo - copied));
+    } else {
+      const std::u16string_view part = text.substr(copied, upTo - copied);
+      const std::optional<std::size_t> length = utf::Utf8Length(part);
+      if (!length) return false;
+      const std::size_t at = rest.size();
+      if (at + *length > rest.str().capacity()) {
+        rest.Reserve(std::max(rest.str().capacity() * 2, at + *length));
+      }
+      rest.str().resize(at + *length);  // within the capacity
+      utf::WriteUtf8(part, rest.str().data() + at);
+    }
+    copied = upTo;
+    return true;
+  };
+  std::size_t ordinal = 0;
+  for (const Char* p = begin; p < end;) {
+    // A backslash outside a string is not JSON; the search just goes on past it.
+    p = FindQuoteOrBackslash(p, end);
+    if (p == end) break;
+    if (*p == '\\') {
+      ++p;
+      continue;
+    }
+    const Char* const open = ++p;
+    for (;;) {
+      p = FindQuoteOrBackslash(p, end);
+      if (p == end || *p == '"') break;
+      p = end - p > 2 ? p + 2 : end;  // the escaped unit is skipped
+    }
+    if (p == end) break;  // unterminated: not JSON
+    if (static_cast<std::size_t>(p - open) >= kLongStringUnits) {
+      const auto contents = static_cast<std::size_t>(open - begin);
+      if (!copy(contents)) return false;
+      strings.push_back({ordinal, contents, static_cast<std::size_t>(p - begin)});
+      copied = static_cast<std::size_t>(p - begin);
+    }
+    ++ordinal;
+    ++p;
+  }
+  if constexpr (sizeof(Char) == 1) {
+    if (strings.empty()) return true;  // parsed as it is
+  }
+  return copy(text.size());
+}
+
+std::uint32_t HexValue(char32_t unit) {
+  if (unit >= '0' && unit <= '9') return unit - '0';
+  if (unit >= 'a' && unit <= 'f') return unit - 'a' + 10;
+  if (unit >= 'A' && unit <= 'F') return unit - 'A' + 10;
+  return 0x10000;
+}
+
+// The four hex digits after "\u" at p (p[0] is the backslash), or above 0xFFFF.
+template <class Char>
+std::uint32_t EscapedUnit(const Char* p, const Char* end) {
+  if (end - p < 6 || p[1] != 'u') return 0x10000;
+  std::uint32_t value = 0;
+  for (int i = 2; i < 6; ++i) value = value << 4 | HexValue(p[i]);
+  return value;
+}
+
+// Counts the UTF-8 bytes of a string's contents, or writes them.
+struct CountBytes {
+  std::size_t count = 0;
+  template <class Char>
+  void Plain(const Char*, std::size_t n) {
+    count += n;
+  }
+  void CodePoint(char32_t cp) { count += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+};
+
+struct WriteBytes {
+  char* out;
+  void Plain(const char* p, std::size_t n) {
+    std::memcpy(out, p, n);
+    out += n;
+  }
+  void Plain(const char16_t* p, std::size_t n) { out = utf::WriteUtf8({p, n}, out); }
+  void CodePoint(char32_t cp) {
+    if (cp < 0x80) {
+      *out++ = static_cast<char>(cp);
+      return;
+    }
+    if (cp < 0x800) {
+      *out++ = static_cast<char>(0xC0 | cp >> 6);
+    } else if (cp < 0x10000) {
+      *out++ = static_cast<char>(0xE0 | cp >> 12);
+      *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xF0 | cp >> 18);
+      *out++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+      *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    }
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+};
+
+// A string's contents (between its quotes) as the JSON library reads them: no control
+// characters, the escapes of RFC 8259 with surrogates in pairs, well-formed text. False
+// when the library would refuse it.
+template <class Char, class Sink>
+bool DecodeContents(const Char* p, const Char* end, Sink& sink) {
+  while (p < end) {
+    const Char* const special = FindSpecial(p, end);
+    sink.Plain(p, static_cast<std::size_t>(special - p));
+    p = special;
+    if (p == end) return true;
+    const char32_t unit = *p;
+    if (unit < 0x20) return false;
+    if (unit == '\\') {
+      if (end - p < 2) return false;
+      char32_t cp = 0;
+      switch (p[1]) {
+        case '"':
+          cp = '"';
+          break;
+        case '\\':
+          cp = '\\';
+          break;
+        case '/':
+          cp = '/';
+          break;
+        case 'b':
+          cp = '\b';
+          break;
+        case 'f':
+          cp = '\f';
+          break;
+        case 'n':
+          cp = '\n';
+          break;
+        case 'r':
+          cp = '\r';
+          break;
+        case 't':
+          cp = '\t';
+          break;
+        case 'u': {
+          const std::uint32_t first = EscapedUnit(p, end);
+          if (first > 0xFFFF || (first >= 0xDC00 && first <= 0xDFFF)) return false;
+          if (first >= 0xD800 && first <= 0xDBFF) {
+            const std::uint32_t second = EscapedUnit(p + 6, end);
+            if (second < 0xDC00 || second > 0xDFFF) return false;
+            cp = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+            p += 6;
+          } else {
+            cp = first;
+          }
+          p += 4;
+          break;
+        }
+        default:
+          return false;
+      }
+      sink.CodePoint(cp);
+      p += 2;
+      continue;
+    }
+    if constexpr (sizeof(Char) == 1) {
+      char32_t cp = 0;
+      const std::size_t length = utf::DecodeSequence(reinterpret_cast<const unsigned char*>(p),
+                                                     static_cast<std::size_t>(end - p), cp);
+      if (length == 0) return false;
+      sink.Plain(p, length);
+      p += length;
+    } else {
+      char32_t cp = unit;
+      if (unit >= 0xD800 && unit <= 0xDFFF) {
+        if (unit > 0xDBFF || end - p < 2 || p[1] < 0xDC00 || p[1] > 0xDFFF) return false;
+        cp = 0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00);
+        ++p;
+      }
+      sink.CodePoint(cp);
+      ++p;
+    }
+  }
+  return true;
+}
+
+// Decodes a long string at its exact size.
+template <class Char>
+bool DecodeLongString(std::basic_string_view<Char> text, const LongString& where,
+                      json::string_t& out) {
+  const Char* const begin = text.data() + where.begin;
+  const Char* const end = text.data() + where.end;
+  // Most long strings (base64 above all) are plain ASCII: one pass at the final size.
+  out.resize(where.end - where.begin);
+  if (CopyPlain(begin, end, out.data()) == out.size()) return true;
+  CountBytes count;
+  if (!DecodeContents(begin, end, count)) return false;
+  out.resize(count.count);
+  WriteBytes write{out.data()};
+  return DecodeContents(begin, end, write);
+}
+
 // Builds the value as the JSON library's own DOM parser does (a duplicate member name
 // keeps the last value), refusing to go deeper than kMaxJsonDepth or past
-// kMaxJsonValues values. Returning false stops the parse at once.
+// kMaxJsonValues values. Returning false stops the parse at once. Strings listed as long
+// are decoded from `source` in place of the empty ones the library reports for them.
+template <class Char>
 class BoundedBuilder {
  public:
-  explicit BoundedBuilder(json& root) : root_(root) { containers_.reserve(kMaxJsonDepth); }
+  BoundedBuilder(json& root, std::basic_string_view<Char> source,
+                 const std::vector<LongString>& longStrings)
+      : root_(root), source_(source), longStrings_(longStrings) {
+    containers_.reserve(kMaxJsonDepth);
+  }
 
   bool null() { return Add(nullptr) != nullptr; }
   bool boolean(bool value) { return Add(value) != nullptr; }
@@ -40,11 +373,16 @@ class BoundedBuilder {
   bool number_float(json::number_float_t value, const json::string_t&) {
     return Add(value) != nullptr;
   }
-  bool string(json::string_t& value) { return Add(Take(value)) != nullptr; }
+  bool string(json::string_t& value) {
+    json::string_t text;
+    return Next(value, text) && Add(std::move(text)) != nullptr;
+  }
   bool binary(json::binary_t& value) { return Add(json::binary(std::move(value))) != nullptr; }
   bool start_object(std::size_t) { return Open(json::value_t::object); }
   bool key(json::string_t& name) {
-    member_ = &(*containers_.back())[Take(name)];
+    json::string_t text;
+    if (!Next(name, text)) return false;
+    member_ = &(*containers_.back())[std::move(text)];
     return true;
   }
   bool end_object() { return Close(); }
@@ -53,6 +391,16 @@ class BoundedBuilder {
   bool parse_error(std::size_t, const std::string&, const json::exception&) { return false; }
 
  private:
+  // The next string of the text, in order.
+  bool Next(json::string_t& parsed, json::string_t& text) {
+    const std::size_t ordinal = ordinal_++;
+    if (nextLong_ < longStrings_.size() && longStrings_[nextLong_].ordinal == ordinal) {
+      return DecodeLongString(source_, longStrings_[nextLong_++], text);
+    }
+    text = Take(parsed);
+    return true;
+  }
+
   bool Open(json::value_t type) {
     if (containers_.size() == kMaxJsonDepth) return false;
     json* container = Add(json(type));
@@ -85,6 +433,10 @@ class BoundedBuilder {
   }
 
   json& root_;
+  std::basic_string_view<Char> source_;
+  const std::vector<LongString>& longStrings_;
+  std::size_t nextLong_ = 0;
+  std::size_t ordinal_ = 0;
   std::vector<json*> containers_;
   json* member_ = nullptr;
   std::size_t values_ = 0;
@@ -138,13 +490,32 @@ class FixedOutput final : public std::streambuf {
   std::size_t Written() const { return static_cast<std::size_t>(pptr() - pbase()); }
 };
 
+template <class Char>
+std::optional<json> ParseWithLongStrings(std::basic_string_view<Char> text) {
+  std::vector<LongString> longStrings;
+  SecretString rest;
+  if (!FindLongStrings(text, longStrings, rest)) return std::nullopt;
+  std::string_view parsed;
+  if constexpr (sizeof(Char) == 1) {
+    parsed = longStrings.empty() ? text : rest.view();
+  } else {
+    parsed = rest.view();
+  }
+  json root;
+  BoundedBuilder<Char> builder(root, text, longStrings);
+  if (!json::sax_parse(parsed.data(), parsed.data() + parsed.size(), &builder)) {
+    WipeStrings(root);
+    return std::nullopt;
+  }
+  return root;
+}
+
 }  // namespace
 
-std::optional<json> ParseBoundedJson(std::string_view text) {
-  json root;
-  BoundedBuilder builder(root);
-  if (!json::sax_parse(text.data(), text.data() + text.size(), &builder)) return std::nullopt;
-  return root;
+std::optional<json> ParseBoundedJson(std::string_view text) { return ParseWithLongStrings(text); }
+
+std::optional<json> ParseBoundedJson(std::u16string_view text) {
+  return ParseWithLongStrings(text);
 }
 
 std::size_t CompactLength(const json& value, std::size_t limit) {
