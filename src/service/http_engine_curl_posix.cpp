@@ -112,7 +112,6 @@ struct Transfer {
   std::string url;
   std::string verb;
   std::int32_t timeoutMs = 0;
-  SecretString body;  // the request body curl sends from
 
   // Results, under the mutex.
   bool sendReported = false;
@@ -291,7 +290,6 @@ class CurlRequest final : public HttpRequest {
   std::uint32_t Send(std::u16string_view headers, std::string_view body) override {
     Transfer& t = *t_;
     if (!ListHeaders(t, headers)) return kErrorInternal;
-    t.body = SecretString(body);
 
     CURL* easy = t.easy.get();
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList.get());
@@ -299,9 +297,10 @@ class CurlRequest final : public HttpRequest {
       curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else {
       curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, t.verb.c_str());
-      if (!t.body.empty() || t.verb == "POST" || t.verb == "PATCH") {
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t.body.str().data());
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
+      // Sent from the caller's buffer, which outlives the transfer.
+      if (!body.empty() || t.verb == "POST" || t.verb == "PATCH") {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
       }
     }
     try {
