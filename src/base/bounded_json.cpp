@@ -4,9 +4,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <ostream>
+#include <memory>
 #include <stdexcept>
-#include <streambuf>
 #include <utility>
 #include <vector>
 
@@ -483,11 +482,32 @@ std::size_t ScalarLength(const json& value) {
   }
 }
 
-// A put area over a buffer of the final size: nothing is ever reallocated.
-class FixedOutput final : public std::streambuf {
+// The serialiser's output straight into a buffer of the final size (no stream in
+// between, nothing ever reallocated); what would not fit is dropped and noted.
+class FixedOutput final : public nlohmann::detail::output_adapter_protocol<char> {
  public:
-  FixedOutput(char* begin, std::size_t size) { setp(begin, begin + size); }
-  std::size_t Written() const { return static_cast<std::size_t>(pptr() - pbase()); }
+  FixedOutput(char* begin, std::size_t size) : next_(begin), end_(begin + size) {}
+  void write_character(char c) override {
+    if (next_ == end_) {
+      overflowed_ = true;
+      return;
+    }
+    *next_++ = c;
+  }
+  void write_characters(const char* text, std::size_t length) override {
+    if (length > static_cast<std::size_t>(end_ - next_)) {
+      overflowed_ = true;
+      return;
+    }
+    std::memcpy(next_, text, length);
+    next_ += length;
+  }
+  bool Filled() const { return !overflowed_ && next_ == end_; }
+
+ private:
+  char* next_;
+  char* end_;
+  bool overflowed_ = false;
 };
 
 template <class Char>
@@ -557,12 +577,10 @@ std::size_t CompactLength(const json& value, std::size_t limit) {
 
 SecretString SerialiseSecret(const json& value) {
   SecretString text(std::string(CompactLength(value), '\0'));
-  FixedOutput buffer(text.str().data(), text.size());
-  std::ostream out(&buffer);
-  out << value;
-  if (!out || buffer.Written() != text.size()) {
-    throw std::logic_error("serialised length differs from the measured one");
-  }
+  const auto output = std::make_shared<FixedOutput>(text.str().data(), text.size());
+  nlohmann::detail::serializer<json> serializer(output, ' ');
+  serializer.dump(value, false, false, 0);
+  if (!output->Filled()) throw std::logic_error("serialised length differs from the measured one");
   return text;
 }
 
