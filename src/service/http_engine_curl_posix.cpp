@@ -140,7 +140,10 @@ void Settle(Transfer& t, std::vector<Notification>& out) {
     t.wantHeaders = false;
     out.emplace_back(t.error != 0 ? kNotifyRequestError : kNotifyHeadersAvailable, t.error);
   }
-  if (t.wantData && (t.Buffered() > 0 || t.finished)) {
+  // Data is reported, and a read completed, once a large step has come (or the body has
+  // ended): a hand-over per mebibyte, not one per chunk of the socket.
+  const bool ready = t.Buffered() >= kBufferAhead || t.finished;
+  if (t.wantData && ready) {
     t.wantData = false;
     if (t.Buffered() == 0 && t.error != 0) {
       out.emplace_back(kNotifyRequestError, t.error);
@@ -149,7 +152,8 @@ void Settle(Transfer& t, std::vector<Notification>& out) {
                        static_cast<std::uint32_t>(std::min<std::size_t>(t.Buffered(), UINT32_MAX)));
     }
   }
-  if (t.readInto != nullptr && (t.Buffered() > 0 || t.finished)) {
+  if (t.readInto != nullptr &&
+      (t.Buffered() >= std::min<std::size_t>(t.readSize, kBufferAhead) || t.finished)) {
     if (t.Buffered() == 0 && t.error != 0) {
       out.emplace_back(kNotifyRequestError, t.error);
     } else {
