@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <clocale>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -20,32 +24,11 @@ namespace {
 
 using nlohmann::json;
 
+// Strings longer than this are decoded straight into a string of their own, at its
+// final size (a screenshot's text is 16 MiB: one pass, no copy); shorter ones go through
+// the parser's buffer, are copied out at their size and wiped there, so the tree keeps
+// no spare capacity and no string is left in a buffer freed later.
 constexpr std::size_t kCopiedStringBytes = 4096;
-
-// A string from the parser's buffer, which the parser clears before its next token. A
-// long one is taken over whole (a screenshot's text is 16 MiB: no copy); a short one is
-// copied at its size, so the tree keeps no spare capacity, and the buffer is wiped.
-// Either way no whole string is left in a buffer the parser frees later.
-json::string_t Take(json::string_t& buffer) {
-  if (buffer.size() > kCopiedStringBytes) return std::move(buffer);
-  json::string_t copy(buffer);
-  SecureWipe(buffer);
-  return copy;
-}
-
-// The JSON library reads a string one character at a time, which for a screenshot's
-// 16 MiB is most of a frame several times over. Strings this long are left out of the
-// text it parses (their quotes stay, so it sees an empty string) and are decoded into
-// the tree by the block-wise code below, with the library's own rules.
-constexpr std::size_t kLongStringUnits = 1024;
-
-// A long string: which string of the text it is (keys and values counted in order),
-// and where its contents lie between the quotes, in code units.
-struct LongString {
-  std::size_t ordinal;
-  std::size_t begin;
-  std::size_t end;
-};
 
 // The first quote or backslash in [p, end), or end.
 template <class Char>
@@ -145,63 +128,6 @@ std::size_t CopyPlain(const Char* p, const Char* end, char* out) {
   return static_cast<std::size_t>(p - begin);
 }
 
-// Finds the long strings of the text and, when there are any, the text the JSON library
-// parses instead (UTF-8 in every case). Text that is not JSON may be cut anywhere: the
-// library refuses it either way. False for UTF-16 that does not convert.
-template <class Char>
-bool FindLongStrings(std::basic_string_view<Char> text, std::vector<LongString>& strings,
-                     SecretString& rest) {
-  const Char* const begin = text.data();
-  const Char* const end = begin + text.size();
-  std::size_t copied = 0;  // where the part of the text not yet in `rest` starts
-  const auto copy = [&](std::size_t upTo) {
-    if constexpr (sizeof(Char) == 1) {
-      rest.Append(text.substr(copied, upTo - copied));
-    } else {
-      const std::u16string_view part = text.substr(copied, upTo - copied);
-      const std::optional<std::size_t> length = utf::Utf8Length(part);
-      if (!length) return false;
-      const std::size_t at = rest.size();
-      if (at + *length > rest.str().capacity()) {
-        rest.Reserve(std::max(rest.str().capacity() * 2, at + *length));
-      }
-      rest.str().resize(at + *length);  // within the capacity
-      utf::WriteUtf8(part, rest.str().data() + at);
-    }
-    copied = upTo;
-    return true;
-  };
-  std::size_t ordinal = 0;
-  for (const Char* p = begin; p < end;) {
-    // A backslash outside a string is not JSON; the search just goes on past it.
-    p = FindQuoteOrBackslash(p, end);
-    if (p == end) break;
-    if (*p == '\\') {
-      ++p;
-      continue;
-    }
-    const Char* const open = ++p;
-    for (;;) {
-      p = FindQuoteOrBackslash(p, end);
-      if (p == end || *p == '"') break;
-      p = end - p > 2 ? p + 2 : end;  // the escaped unit is skipped
-    }
-    if (p == end) break;  // unterminated: not JSON
-    if (static_cast<std::size_t>(p - open) >= kLongStringUnits) {
-      const auto contents = static_cast<std::size_t>(open - begin);
-      if (!copy(contents)) return false;
-      strings.push_back({ordinal, contents, static_cast<std::size_t>(p - begin)});
-      copied = static_cast<std::size_t>(p - begin);
-    }
-    ++ordinal;
-    ++p;
-  }
-  if constexpr (sizeof(Char) == 1) {
-    if (strings.empty()) return true;  // parsed as it is
-  }
-  return copy(text.size());
-}
-
 std::uint32_t HexValue(char32_t unit) {
   if (unit >= '0' && unit <= '9') return unit - '0';
   if (unit >= 'a' && unit <= 'f') return unit - 'a' + 10;
@@ -212,7 +138,7 @@ std::uint32_t HexValue(char32_t unit) {
 // The four hex digits after "\u" at p (p[0] is the backslash), or above 0xFFFF.
 template <class Char>
 std::uint32_t EscapedUnit(const Char* p, const Char* end) {
-  if (end - p < 6 || p[1] != 'u') return 0x10000;
+  if (end - p < 6 || p[0] != '\\' || p[1] != 'u') return 0x10000;
   std::uint32_t value = 0;
   for (int i = 2; i < 6; ++i) value = value << 4 | HexValue(p[i]);
   return value;
@@ -336,14 +262,11 @@ bool DecodeContents(const Char* p, const Char* end, Sink& sink) {
   return true;
 }
 
-// Decodes a long string at its exact size.
+// Decodes a long string's contents into a string of their exact size.
 template <class Char>
-bool DecodeLongString(std::basic_string_view<Char> text, const LongString& where,
-                      json::string_t& out) {
-  const Char* const begin = text.data() + where.begin;
-  const Char* const end = text.data() + where.end;
+bool DecodeLongString(const Char* begin, const Char* end, json::string_t& out) {
   // Most long strings (base64 above all) are plain ASCII: one pass at the final size.
-  out.resize(where.end - where.begin);
+  out.resize(static_cast<std::size_t>(end - begin));
   if (CopyPlain(begin, end, out.data()) == out.size()) return true;
   CountBytes count;
   if (!DecodeContents(begin, end, count)) return false;
@@ -354,52 +277,19 @@ bool DecodeLongString(std::basic_string_view<Char> text, const LongString& where
 
 // Builds the value as the JSON library's own DOM parser does (a duplicate member name
 // keeps the last value), refusing to go deeper than kMaxJsonDepth or past
-// kMaxJsonValues values. Returning false stops the parse at once. Strings listed as long
-// are decoded from `source` in place of the empty ones the library reports for them.
-template <class Char>
+// kMaxJsonValues values. Returning false stops the parse at once.
 class BoundedBuilder {
  public:
-  BoundedBuilder(json& root, std::basic_string_view<Char> source,
-                 const std::vector<LongString>& longStrings)
-      : root_(root), source_(source), longStrings_(longStrings) {
-    containers_.reserve(kMaxJsonDepth);
-  }
+  explicit BoundedBuilder(json& root) : root_(root) { containers_.reserve(kMaxJsonDepth); }
 
-  bool null() { return Add(nullptr) != nullptr; }
-  bool boolean(bool value) { return Add(value) != nullptr; }
-  bool number_integer(json::number_integer_t value) { return Add(value) != nullptr; }
-  bool number_unsigned(json::number_unsigned_t value) { return Add(value) != nullptr; }
-  bool number_float(json::number_float_t value, const json::string_t&) {
-    return Add(value) != nullptr;
+  template <class Value>
+  bool Scalar(Value&& value) {
+    return Add(std::forward<Value>(value)) != nullptr;
   }
-  bool string(json::string_t& value) {
-    json::string_t text;
-    return Next(value, text) && Add(std::move(text)) != nullptr;
-  }
-  bool binary(json::binary_t& value) { return Add(json::binary(std::move(value))) != nullptr; }
-  bool start_object(std::size_t) { return Open(json::value_t::object); }
-  bool key(json::string_t& name) {
-    json::string_t text;
-    if (!Next(name, text)) return false;
-    member_ = &(*containers_.back())[std::move(text)];
+  bool Key(json::string_t name) {
+    member_ = &(*containers_.back())[std::move(name)];
     return true;
   }
-  bool end_object() { return Close(); }
-  bool start_array(std::size_t) { return Open(json::value_t::array); }
-  bool end_array() { return Close(); }
-  bool parse_error(std::size_t, const std::string&, const json::exception&) { return false; }
-
- private:
-  // The next string of the text, in order.
-  bool Next(json::string_t& parsed, json::string_t& text) {
-    const std::size_t ordinal = ordinal_++;
-    if (nextLong_ < longStrings_.size() && longStrings_[nextLong_].ordinal == ordinal) {
-      return DecodeLongString(source_, longStrings_[nextLong_++], text);
-    }
-    text = Take(parsed);
-    return true;
-  }
-
   bool Open(json::value_t type) {
     if (containers_.size() == kMaxJsonDepth) return false;
     json* container = Add(json(type));
@@ -407,11 +297,9 @@ class BoundedBuilder {
     containers_.push_back(container);
     return true;
   }
-  bool Close() {
-    containers_.pop_back();
-    return true;
-  }
+  void Close() { containers_.pop_back(); }
 
+ private:
   // Places the value in the open container (or as the root). Elements of an array are
   // only added while none of them is open, so the pointers kept stay valid.
   template <class Value>
@@ -432,13 +320,203 @@ class BoundedBuilder {
   }
 
   json& root_;
-  std::basic_string_view<Char> source_;
-  const std::vector<LongString>& longStrings_;
-  std::size_t nextLong_ = 0;
-  std::size_t ordinal_ = 0;
   std::vector<json*> containers_;
   json* member_ = nullptr;
   std::size_t values_ = 0;
+};
+
+// Reads one JSON text as the JSON library's parser does (RFC 8259, strict: nothing but
+// white space after the value, or a NUL, which ends the text for the library; a UTF-8
+// byte order mark skipped at the start; numbers
+// converted by the same C functions, with the same fall-back to a double on overflow),
+// handing the values to the builder in the library's order, without recursion. Strings
+// are scanned and decoded in blocks rather than one character at a time. UTF-16 text
+// reads as its strict UTF-8 conversion would.
+template <class Char>
+class Parser {
+ public:
+  Parser(std::basic_string_view<Char> text, BoundedBuilder& builder)
+      : p_(text.data()), end_(text.data() + text.size()), builder_(builder) {}
+  ~Parser() { SecureWipe(buffer_.data(), buffer_.size()); }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  bool Run() {
+    if constexpr (sizeof(Char) == 1) {
+      if (p_ < end_ && static_cast<unsigned char>(*p_) == 0xEF) {
+        if (end_ - p_ < 3 || static_cast<unsigned char>(p_[1]) != 0xBB ||
+            static_cast<unsigned char>(p_[2]) != 0xBF) {
+          return false;
+        }
+        p_ += 3;
+      }
+    } else {
+      if (p_ < end_ && *p_ == 0xFEFF) ++p_;  // converted, the mark the library skips
+    }
+    std::vector<bool> objects;  // the open containers, innermost last
+    enum class Next { kValue, kKey, kAfterValue } next = Next::kValue;
+    for (;;) {
+      SkipSpace();
+      // The library's lexer reads a NUL between tokens as the end of the text.
+      const bool atEnd = p_ == end_ || *p_ == 0;
+      if (next == Next::kValue) {
+        if (atEnd) return false;
+        const Char c = *p_;
+        if (c == '{' || c == '[') {
+          const bool object = c == '{';
+          ++p_;
+          if (!builder_.Open(object ? json::value_t::object : json::value_t::array)) return false;
+          SkipSpace();
+          if (p_ < end_ && *p_ == (object ? '}' : ']')) {
+            ++p_;
+            builder_.Close();
+            next = Next::kAfterValue;
+          } else {
+            objects.push_back(object);
+            next = object ? Next::kKey : Next::kValue;
+          }
+          continue;
+        }
+        if (!Scalar(c)) return false;
+        next = Next::kAfterValue;
+      } else if (next == Next::kKey) {
+        json::string_t name;
+        if (atEnd || *p_ != '"' || !String(name) || !builder_.Key(std::move(name))) {
+          return false;
+        }
+        SkipSpace();
+        if (p_ == end_ || *p_ != ':') return false;
+        ++p_;
+        next = Next::kValue;
+      } else {
+        if (objects.empty()) return atEnd;
+        if (atEnd) return false;
+        if (*p_ == ',') {
+          ++p_;
+          next = objects.back() ? Next::kKey : Next::kValue;
+        } else if (*p_ == (objects.back() ? '}' : ']')) {
+          ++p_;
+          objects.pop_back();
+          builder_.Close();
+        } else {
+          return false;
+        }
+      }
+    }
+  }
+
+ private:
+  void SkipSpace() {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+  }
+
+  bool Scalar(Char c) {
+    switch (c) {
+      case '"': {
+        json::string_t text;
+        return String(text) && builder_.Scalar(std::move(text));
+      }
+      case 't':
+        return Literal("true") && builder_.Scalar(true);
+      case 'f':
+        return Literal("false") && builder_.Scalar(false);
+      case 'n':
+        return Literal("null") && builder_.Scalar(nullptr);
+      default:
+        return Number();
+    }
+  }
+
+  bool Literal(std::string_view word) {
+    if (static_cast<std::size_t>(end_ - p_) < word.size()) return false;
+    for (const char letter : word) {
+      if (*p_++ != letter) return false;
+    }
+    return true;
+  }
+
+  static bool IsDigit(Char c) { return c >= '0' && c <= '9'; }
+  void SkipDigits() {
+    while (p_ < end_ && IsDigit(*p_)) ++p_;
+  }
+
+  bool Number() {
+    const Char* const start = p_;
+    if (*p_ == '-') ++p_;
+    if (p_ == end_ || !IsDigit(*p_)) return false;
+    if (*p_++ != '0') SkipDigits();
+    bool integer = true;
+    if (p_ < end_ && *p_ == '.') {
+      ++p_;
+      if (p_ == end_ || !IsDigit(*p_)) return false;
+      SkipDigits();
+      integer = false;
+    }
+    if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+      ++p_;
+      if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+      if (p_ == end_ || !IsDigit(*p_)) return false;
+      SkipDigits();
+      integer = false;
+    }
+    // The token as the library's lexer keeps it, its decimal point the locale's.
+    number_.assign(start, p_);
+    for (char& digit : number_) {
+      if (digit == '.') digit = *std::localeconv()->decimal_point;
+    }
+    char* stop = nullptr;
+    if (integer) {
+      errno = 0;
+      if (*start == '-') {
+        const long long value = std::strtoll(number_.c_str(), &stop, 10);
+        if (errno == 0) return builder_.Scalar(static_cast<json::number_integer_t>(value));
+      } else {
+        const unsigned long long value = std::strtoull(number_.c_str(), &stop, 10);
+        if (errno == 0) return builder_.Scalar(static_cast<json::number_unsigned_t>(value));
+      }
+    }
+    // A float, or an integer too large for 64 bits; the library refuses infinities.
+    const double value = std::strtod(number_.c_str(), &stop);
+    return std::isfinite(value) && builder_.Scalar(static_cast<json::number_float_t>(value));
+  }
+
+  // The string at p_ (its opening quote) into `out`.
+  bool String(json::string_t& out) {
+    const Char* const begin = ++p_;
+    const Char* close = begin;
+    for (;;) {
+      close = FindQuoteOrBackslash(close, end_);
+      if (close == end_) return false;
+      if (*close == '"') break;
+      if (end_ - close < 2) return false;
+      close += 2;  // the escaped unit cannot end the string
+    }
+    p_ = close + 1;
+    const auto units = static_cast<std::size_t>(close - begin);
+    if (units > kCopiedStringBytes) {
+      if (DecodeLongString(begin, close, out)) return true;
+      SecureWipe(out);
+      return false;
+    }
+    // At most one byte a unit from UTF-8, three from UTF-16.
+    const std::size_t room = units * (sizeof(Char) == 1 ? 1 : 3);
+    if (buffer_.size() < room) {
+      SecureWipe(buffer_);
+      buffer_.resize(std::max(room, std::size_t{256}));
+    }
+    WriteBytes write{buffer_.data()};
+    const bool valid = DecodeContents(begin, close, write);
+    const auto length = static_cast<std::size_t>(write.out - buffer_.data());
+    if (valid) out.assign(buffer_.data(), length);
+    SecureWipe(buffer_.data(), length);
+    return valid;
+  }
+
+  const Char* p_;
+  const Char* const end_;
+  BoundedBuilder& builder_;
+  std::string buffer_;  // short strings are decoded here; wiped after each
+  std::string number_;
 };
 
 std::size_t DigitCount(std::uint64_t number) {
@@ -511,19 +589,10 @@ class FixedOutput final : public nlohmann::detail::output_adapter_protocol<char>
 };
 
 template <class Char>
-std::optional<json> ParseWithLongStrings(std::basic_string_view<Char> text) {
-  std::vector<LongString> longStrings;
-  SecretString rest;
-  if (!FindLongStrings(text, longStrings, rest)) return std::nullopt;
-  std::string_view parsed;
-  if constexpr (sizeof(Char) == 1) {
-    parsed = longStrings.empty() ? text : rest.view();
-  } else {
-    parsed = rest.view();
-  }
+std::optional<json> Parse(std::basic_string_view<Char> text) {
   json root;
-  BoundedBuilder<Char> builder(root, text, longStrings);
-  if (!json::sax_parse(parsed.data(), parsed.data() + parsed.size(), &builder)) {
+  BoundedBuilder builder(root);
+  if (!Parser<Char>(text, builder).Run()) {
     WipeStrings(root);
     return std::nullopt;
   }
@@ -532,11 +601,9 @@ std::optional<json> ParseWithLongStrings(std::basic_string_view<Char> text) {
 
 }  // namespace
 
-std::optional<json> ParseBoundedJson(std::string_view text) { return ParseWithLongStrings(text); }
+std::optional<json> ParseBoundedJson(std::string_view text) { return Parse(text); }
 
-std::optional<json> ParseBoundedJson(std::u16string_view text) {
-  return ParseWithLongStrings(text);
-}
+std::optional<json> ParseBoundedJson(std::u16string_view text) { return Parse(text); }
 
 std::size_t CompactLength(const json& value, std::size_t limit) {
   struct Frame {

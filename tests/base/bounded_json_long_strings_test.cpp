@@ -1,5 +1,6 @@
-// Long strings skip the JSON library's lexer: whatever they hold, and wherever they sit,
-// the outcome must be the library's own, from UTF-8 and from UTF-16 text alike.
+// The bounded parser reads text with its own block-wise code, not the JSON library's
+// lexer: whatever a string holds and wherever it sits, and for every kind of token, the
+// outcome must be the library's own, from UTF-8 and from UTF-16 text alike.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -88,6 +89,83 @@ TEST(BoundedJsonLongStringsTest, OutcomeIsTheLibrarysForEveryContentAndPlace) {
     for (std::size_t i = 0; i < documents.size(); ++i) {
       ExpectSameOutcome(documents[i], std::string(contents.name) + " #" + std::to_string(i));
     }
+  }
+}
+
+TEST(BoundedJsonLongStringsTest, EveryTokenReadsAsTheLibraryReadsIt) {
+  const std::string nul(1, '\0');
+  const std::string tokens[] = {
+      // numbers: forms, signs, the integer ranges and the fall-back to a double
+      "0",
+      "-0",
+      "01",
+      "-",
+      "1.",
+      ".5",
+      "+1",
+      "1e",
+      "1E+2",
+      "-1.5e-3",
+      "1e400",
+      "-1e400",
+      "1e-400",
+      "18446744073709551615",
+      "18446744073709551616",
+      "-9223372036854775808",
+      "-9223372036854775809",
+      "123456789012345678901234567890",
+      "0.1",
+      "2.5E-3",
+      "1x",
+      // literals
+      "true",
+      "false",
+      "null",
+      "tru",
+      "nul",
+      "falsey",
+      "True",
+      // escapes of short strings, the second half of a pair included
+      R"("\ud83d\ude00")",
+      R"("\ud83d-ude00")",
+      R"("\ud83d\u0041")",
+      R"("\ude00")",
+      R"("\/")",
+      "\"\\u00e9\"",
+      "\"\xC3\xA9\"",
+      "\"\xFF\"",
+      "\"\t\"",
+      "\"" + nul + "\"",
+      // structure and what may follow it: a NUL ends the text for the library
+      "[]",
+      "[ ]",
+      "{ }",
+      "[1,]",
+      "[,1]",
+      "{\"a\"}",
+      "{\"a\":1,}",
+      "{1:1}",
+      "[1 2]",
+      "1" + nul + "x",
+      "[1]" + nul + "]",
+      "tr" + nul + "ue",
+      nul,
+      "",
+      " ",
+      "\xEF\xBB\xBF"
+      "1",
+      "\xEF\xBB"
+      "1",
+      "\xEF\xBB\xBF",
+      " \xEF\xBB\xBF"
+      "1",
+      "\xC2\xA0"
+      "1",
+      "\x01",
+  };
+  for (const std::string& token : tokens) {
+    ExpectSameOutcome(token, "token " + token);
+    ExpectSameOutcome(R"({"k":[)" + token + "]}", "nested " + token);
   }
 }
 
