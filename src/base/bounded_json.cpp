@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
@@ -588,6 +589,144 @@ class FixedOutput final : public nlohmann::detail::output_adapter_protocol<char>
   bool overflowed_ = false;
 };
 
+// Writes what dump() writes, into [out, end), without recursion and without the
+// library's character-by-character escaping: plain runs are copied in blocks. Returns
+// the end of what was written, or nullptr for text that is not UTF-8 (dump() raises
+// there) or a buffer that does not fit.
+class CompactWriter {
+ public:
+  CompactWriter(char* out, char* end) : out_(out), end_(end) {}
+
+  char* Write(const json& value) {
+    struct Frame {
+      json::const_iterator next;
+      json::const_iterator end;
+      bool object;
+      bool first;
+    };
+    std::vector<Frame> frames;
+    const json* current = &value;
+    for (;;) {
+      if (current != nullptr) {
+        if (current->is_structured()) {
+          if (current->empty()) {
+            if (!Put(current->is_object() ? "{}" : "[]")) return nullptr;
+          } else {
+            if (!Put(current->is_object() ? "{" : "[")) return nullptr;
+            frames.push_back({current->cbegin(), current->cend(), current->is_object(), true});
+          }
+        } else if (!Scalar(*current)) {
+          return nullptr;
+        }
+        current = nullptr;
+      }
+      if (frames.empty()) return out_;
+      Frame& frame = frames.back();
+      if (frame.next == frame.end) {
+        if (!Put(frame.object ? "}" : "]")) return nullptr;
+        frames.pop_back();
+        continue;
+      }
+      if (!frame.first && !Put(",")) return nullptr;
+      frame.first = false;
+      if (frame.object && (!Quoted(frame.next.key()) || !Put(":"))) return nullptr;
+      current = &*frame.next;
+      ++frame.next;
+    }
+  }
+
+ private:
+  bool Put(std::string_view text) {
+    if (text.size() > static_cast<std::size_t>(end_ - out_)) return false;
+    std::memcpy(out_, text.data(), text.size());
+    out_ += text.size();
+    return true;
+  }
+
+  bool Scalar(const json& value) {
+    char digits[24];
+    switch (value.type()) {
+      case json::value_t::null:
+        return Put("null");
+      case json::value_t::boolean:
+        return Put(value.get<bool>() ? "true" : "false");
+      case json::value_t::number_integer: {
+        const auto result =
+            std::to_chars(digits, digits + sizeof digits, value.get<std::int64_t>());
+        return Put({digits, static_cast<std::size_t>(result.ptr - digits)});
+      }
+      case json::value_t::number_unsigned: {
+        const auto result =
+            std::to_chars(digits, digits + sizeof digits, value.get<std::uint64_t>());
+        return Put({digits, static_cast<std::size_t>(result.ptr - digits)});
+      }
+      case json::value_t::string:
+        return Quoted(value.get_ref<const json::string_t&>());
+      default:
+        return Put(value.dump());  // floats (shortest form), binary: never deep
+    }
+  }
+
+  bool Quoted(std::string_view text) {
+    if (!Put("\"")) return false;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+      const auto plain = static_cast<std::size_t>(FindSpecial(p, end) - p);
+      // Quotes are plain to FindSpecial; they are escaped here.
+      const char* const quote = static_cast<const char*>(std::memchr(p, '"', plain));
+      const std::size_t run = quote != nullptr ? static_cast<std::size_t>(quote - p) : plain;
+      if (!Put({p, run})) return false;
+      p += run;
+      if (p == end) break;
+      const auto c = static_cast<unsigned char>(*p);
+      if (c >= 0x80) {
+        char32_t cp = 0;
+        const std::size_t length = utf::DecodeSequence(reinterpret_cast<const unsigned char*>(p),
+                                                       static_cast<std::size_t>(end - p), cp);
+        if (length == 0 || !Put({p, length})) return false;
+        p += length;
+        continue;
+      }
+      bool written = false;
+      switch (c) {
+        case '"':
+          written = Put("\\\"");
+          break;
+        case '\\':
+          written = Put("\\\\");
+          break;
+        case '\b':
+          written = Put("\\b");
+          break;
+        case '\f':
+          written = Put("\\f");
+          break;
+        case '\n':
+          written = Put("\\n");
+          break;
+        case '\r':
+          written = Put("\\r");
+          break;
+        case '\t':
+          written = Put("\\t");
+          break;
+        default: {
+          constexpr char kHex[] = "0123456789abcdef";
+          const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+          written = Put({escape, sizeof escape});
+        }
+      }
+      if (!written) return false;
+      ++p;
+    }
+    return Put("\"");
+  }
+
+  char* out_;
+  char* const end_;
+};
+
 template <class Char>
 std::optional<json> Parse(std::basic_string_view<Char> text) {
   json root;
@@ -644,6 +783,9 @@ std::size_t CompactLength(const json& value, std::size_t limit) {
 
 SecretString SerialiseSecret(const json& value) {
   SecretString text(std::string(CompactLength(value), '\0'));
+  char* const begin = text.str().data();
+  if (CompactWriter(begin, begin + text.size()).Write(value) == begin + text.size()) return text;
+  // Text that is not UTF-8: the library's serialiser raises what dump() raises.
   const auto output = std::make_shared<FixedOutput>(text.str().data(), text.size());
   nlohmann::detail::serializer<json> serializer(output, ' ');
   serializer.dump(value, false, false, 0);
