@@ -1,7 +1,10 @@
 // The Linux engine over loopback: a 32 MiB reply beside the curl command fetching the
-// same reply, a 32 MiB JSON reply of records decoded, and twelve exchanges at once
-// against a service that delays each. Then the heap of twelve hostile replies of the
-// full size, decoded at once by request workers.
+// same reply, and a 32 MiB JSON reply of records decoded, both from the fast loopback
+// service (bench/loopback_service.c), whose bodies are made before the timing starts;
+// the transport's side is the exchange alone, curl's a whole process (its own transfer
+// is curl_xfer_ms). Then twelve exchanges at once against the test service, which delays
+// each, and the heap of twelve hostile replies of the full size, decoded at once by
+// request workers.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -11,6 +14,7 @@
 
 #include "allocation_meter.h"
 #include "base/bounded_json.h"
+#include "child_process.h"
 #include "fakes/fake_http_engine.h"
 #include "fakes/hostile_replies.h"
 #include "fakes/memory_session_platform.h"
@@ -37,6 +41,12 @@ struct Fixture {
   ServiceAddress address = ParseServiceAddress(server.Url());
   SessionStore session{platform, address.baseUrl, data.path()};
   HttpTransport transport{address, session, SystemHttpEngine()};
+  ServiceAddress loopbackAddress = ParseServiceAddress(TheService().Url(kReplyBytes, ""));
+  HttpTransport loopback{loopbackAddress, session, SystemHttpEngine()};
+  Fixture() {
+    // The service makes the records on the first request, outside any timing.
+    loopback.Json(u"GET", "/health", nullptr, false, 60000);
+  }
 };
 
 Fixture& Shared() {
@@ -46,26 +56,30 @@ Fixture& Shared() {
 
 void BM_Reply32MiB_Vardeko(benchmark::State& state) {
   Fixture& f = Shared();
-  const std::string path = "/bytes/" + std::to_string(kReplyBytes);
   RawRequest request;
   request.verb = u"GET";
-  request.path = path;
+  request.path = "/health";
   request.cap = kReplyBytes;
   for (auto _ : state) {
-    HttpResponse response = f.transport.Raw(request);
-    if (response.body.size() != static_cast<std::size_t>(kReplyBytes)) state.SkipWithError("short");
+    HttpResponse response = f.loopback.Raw(request);
+    if (response.body.size() + 1024 < static_cast<std::size_t>(kReplyBytes)) {
+      state.SkipWithError("short");
+    }
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
 }
 BENCHMARK(BM_Reply32MiB_Vardeko)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Reply32MiB_CurlCommand(benchmark::State& state) {
-  Fixture& f = Shared();
-  const std::string command =
-      "curl -s -o /dev/null " + f.server.Url("/bytes/" + std::to_string(kReplyBytes));
+  Shared();
+  double transfer = 0;
   for (auto _ : state) {
-    if (std::system(command.c_str()) != 0) state.SkipWithError("curl failed");
+    Child curl({"curl", "-s", "-o", "/dev/null", "-w", "%{time_total}\\n",
+                TheService().Url(kReplyBytes, "/health")},
+               {});
+    transfer += std::atof(curl.ReadLine().c_str()) * 1000;
   }
+  state.counters["curl_xfer_ms"] = transfer / static_cast<double>(state.iterations());
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
 }
 BENCHMARK(BM_Reply32MiB_CurlCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -73,12 +87,11 @@ BENCHMARK(BM_Reply32MiB_CurlCommand)->Unit(benchmark::kMillisecond)->UseRealTime
 // The JSON request's whole path for the largest reply: read, checked and decoded.
 void BM_JsonReply32MiB_Records(benchmark::State& state) {
   Fixture& f = Shared();
-  const std::string path = "/records/" + std::to_string(kReplyBytes);
   std::size_t peak = 0;
   std::size_t records = 0;
   for (auto _ : state) {
     AllocationMeter::ResetPeak();
-    nlohmann::json reply = f.transport.Json(u"GET", path, nullptr, false, 60000);
+    nlohmann::json reply = f.loopback.Json(u"GET", "/health", nullptr, false, 60000);
     records = reply.size();
     peak = std::max(peak, AllocationMeter::PeakSinceReset());
   }
@@ -86,7 +99,7 @@ void BM_JsonReply32MiB_Records(benchmark::State& state) {
   state.counters["peak_MiB"] = static_cast<double>(peak) / (1024 * 1024);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kReplyBytes);
 }
-BENCHMARK(BM_JsonReply32MiB_Records)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JsonReply32MiB_Records)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 void BM_TwelveDelayedExchangesAtOnce(benchmark::State& state) {
   Fixture& f = Shared();

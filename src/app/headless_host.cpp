@@ -3,6 +3,8 @@
 #include <ostream>
 
 #include "base/api_failure.h"
+#include "base/bounded_json.h"
+#include "base/secure_wipe.h"
 #include "base/utf.h"
 #include "platform/page_only_view.h"
 #include "service/api_bridge.h"
@@ -20,23 +22,36 @@ class ConsolePage final : public PageOnlyView {
   explicit ConsolePage(HeadlessHost& host) : host_(host) {}
 
   void PostWebMessageAsJson(std::u16string_view text) override {
-    host_.Write("{\"page\":" + WideToUtf8(text) + "}");
+    const SecretString utf8(WideToUtf8(text));
+    host_.WritePage(utf8.view());
+  }
+  bool PostWebMessageAsUtf8(std::string_view text) override {
+    host_.WritePage(text);
+    return true;
   }
 
  private:
   HeadlessHost& host_;
 };
 
+// The message as it came in the line, in UTF-8; converted only for a reader that asks
+// for UTF-16.
 class LineMessage final : public WebMessageReceivedArgs {
  public:
-  LineMessage(std::u16string source, std::u16string text)
+  LineMessage(std::u16string source, std::string& text)
       : source_(std::move(source)), text_(std::move(text)) {}
+  ~LineMessage() override { SecureWipe(wide_); }
   std::optional<std::u16string_view> Source() override { return source_; }
-  std::optional<std::u16string_view> WebMessageAsJson() override { return text_; }
+  std::optional<std::u16string_view> WebMessageAsJson() override {
+    if (wide_.empty() && !text_.empty()) wide_ = Utf8ToWide(text_.view());
+    return wide_;
+  }
+  std::optional<std::string_view> WebMessageAsUtf8() override { return text_.view(); }
 
  private:
   std::u16string source_;
-  std::u16string text_;
+  SecretString text_;
+  std::u16string wide_;
 };
 
 json WindowLine(std::string_view action) {
@@ -78,12 +93,17 @@ HeadlessHost::HeadlessHost(std::ostream& out, std::ostream& errors,
 
 void HeadlessHost::Write(const std::string& line) { out_ << line << '\n' << std::flush; }
 
+void HeadlessHost::WritePage(std::string_view message) {
+  out_ << "{\"page\":" << message << "}\n" << std::flush;
+}
+
 bool HeadlessHost::Configure(LaunchPlatform& platform, WindowHandle window) {
   try {
     host_.window = window;
     const LaunchConfig config = ResolveLaunchConfig(platform, PageSource::kProtocolOnly);
     host_.dataDirectory = config.dataDirectory;
-    host_.serviceClient = std::make_shared<ApiBridge>(config.serviceBaseUrl, config.dataDirectory);
+    client_ = std::make_shared<ApiBridge>(config.serviceBaseUrl, config.dataDirectory);
+    host_.serviceClient = TrackedClient();
     host_.startUrl = config.startUrl;
     host_.debugEnabled = config.debugPort.has_value();
     host_.webview = std::make_unique<ConsolePage>(*this);
@@ -119,7 +139,7 @@ void HeadlessHost::Handle(std::uint32_t message, PostedJson payload, const NextE
       HandleCloseAttempt(host_);
       break;
     case kHeadlessInputLine:
-      if (payload) HandleLine(*payload, next);
+      if (payload) HandleLine(std::move(payload), next);
       if (lineHandled_) lineHandled_();
       break;
     case kHeadlessEndOfInput:
@@ -131,19 +151,26 @@ void HeadlessHost::Handle(std::uint32_t message, PostedJson payload, const NextE
   }
 }
 
-void HeadlessHost::HandleLine(const std::string& line, const NextEvent& next) {
-  const json input = json::parse(line, nullptr, false);
-  const auto member = [&](const char* name) {
-    return input.is_object() && input.contains(name) ? &input[name] : nullptr;
+void HeadlessHost::HandleLine(PostedJson line, const NextEvent& next) {
+  // The line is parsed as any outside JSON; a post's text (a whole page message, up to
+  // 16 MiB of screenshot) is decoded once, then moved on, and the line is freed first.
+  std::optional<json> parsed = ParseBoundedJson(*line);
+  line.reset();
+  WipedJson input(parsed ? std::move(*parsed) : json());
+  const auto member = [&](const char* name) -> json* {
+    if (!input.get().is_object()) return nullptr;
+    const auto found = input.get().find(name);
+    return found == input.get().end() ? nullptr : &*found;
   };
-  if (const json* post = member("post"); post != nullptr && post->is_string()) {
+  if (json* post = member("post"); post != nullptr && post->is_string()) {
     const json* source = member("source");
     if (source != nullptr && !source->is_string()) {
       errors_ << "vardeko-bridge: \"source\" must be a string; line skipped\n";
       return;
     }
     LineMessage message(source != nullptr ? Utf8ToWide(source->get<std::string>()) : host_.startUrl,
-                        Utf8ToWide(post->get<std::string>()));
+                        post->get_ref<std::string&>());
+    input = WipedJson();
     HandleWebMessage(host_, message);
   } else if (const json* close = member("close"); close != nullptr && *close == true) {
     HandleCloseAttempt(host_);
@@ -154,18 +181,31 @@ void HeadlessHost::HandleLine(const std::string& line, const NextEvent& next) {
   }
 }
 
+std::shared_ptr<ServiceClient> HeadlessHost::TrackedClient() {
+  // A reference of its own, shared with the request jobs: when the last one goes, every
+  // reply has been posted, and the wake-up posted behind them finds the loop.
+  idle_ = std::make_shared<std::atomic<bool>>(false);
+  return std::shared_ptr<ServiceClient>(client_.get(), [idle = idle_, window = host_.window,
+                                                        owner = client_](ServiceClient*) noexcept {
+    idle->store(true);
+    PostJsonToWindow(window, nullptr);  // a wake-up: no text reaches the page
+  });
+}
+
 void HeadlessHost::WaitForRequests(const NextEvent& next) {
-  // Each running request's job holds a copy of the service client until its reply
-  // has been posted; the Host holds the other.
-  // No input arrives meanwhile: the reader waits for this line to be handled.
+  if (!idle_) return;  // not configured: no request ever ran
+  // No input arrives meanwhile: the reader waits for this line to be handled, so nothing
+  // needs the service client until it is back.
+  host_.serviceClient.reset();
   const auto take = [&](int timeoutMs) {
     auto event = next(timeoutMs);
     if (event) Handle(event->first, std::move(event->second), next);
     return event.has_value();
   };
-  while (!done_ && host_.serviceClient.use_count() > 1) take(10);
+  while (!done_ && !idle_->load()) take(-1);
   while (!done_ && take(0)) {
   }
+  host_.serviceClient = TrackedClient();
 }
 
 }  // namespace vardeko

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/window_operations.h"
 #include "shell/host.h"
@@ -95,17 +97,25 @@ class HeadlessHost {
 
   // Called by the console window and page.
   void Write(const std::string& line);
+  // Writes {"page": MESSAGE} without a copy of the message.
+  void WritePage(std::string_view message);
   void Closed() { done_ = true; }
 
  private:
   void Handle(std::uint32_t message, PostedJson payload, const NextEvent& next);
-  void HandleLine(const std::string& line, const NextEvent& next);
-  // Processes events until no worker holds the service client and every reply is out.
+  void HandleLine(PostedJson line, const NextEvent& next);
+  // A new reference to the service client for the Host, whose last holder (the Host or
+  // a request job) marks the host idle and wakes the UI loop.
+  std::shared_ptr<ServiceClient> TrackedClient();
+  // Processes events until no worker holds the service client and every reply is out,
+  // waking only for events.
   void WaitForRequests(const NextEvent& next);
 
   std::ostream& out_;
   std::ostream& errors_;
   ConsoleWindow window_;
+  std::shared_ptr<ServiceClient> client_;    // owns the service client
+  std::shared_ptr<std::atomic<bool>> idle_;  // raised when the tracked reference goes
   Host host_;
   std::function<void()> lineHandled_;
   bool done_ = false;

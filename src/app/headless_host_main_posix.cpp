@@ -1,5 +1,7 @@
 // vardeko-bridge on Linux: the UI loop runs on the UI event queue; a reader thread
 // turns standard input into events on it.
+#include <malloc.h>
+
 #include <iostream>
 #include <thread>
 
@@ -7,6 +9,13 @@
 #include "platform/ui_event_queue_posix.h"
 
 int main() {
+  // Replies of up to 32 MiB are parsed into trees of millions of small blocks on the
+  // workers' threads: one heap, grown and kept in large steps, rather than an arena per
+  // thread grown a page at a time and buffers mapped afresh (and faulted in) per reply.
+  mallopt(M_ARENA_MAX, 1);
+  mallopt(M_TOP_PAD, 16 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
   std::ios::sync_with_stdio(false);
   // The reader thread must not flush the UI thread's output: cin is tied to cout.
   std::cin.tie(nullptr);

@@ -30,6 +30,11 @@ inline constexpr std::size_t kMaxJsonValues = std::size_t{1} << 20;
 // is wiped after each shorter one.
 std::optional<nlohmann::json> ParseBoundedJson(std::string_view text);
 
+// The same for UTF-16 text (a page message as the browser hands it over): text that does
+// not convert strictly to UTF-8 counts as not JSON. Long strings go from the text into
+// the tree in one step; no UTF-8 copy of the whole text is made.
+std::optional<nlohmann::json> ParseBoundedJson(std::u16string_view text);
+
 // The length of value.dump() (compact, non-ASCII unescaped), measured without
 // recursion; once the count passes `limit` it stops and returns a number above `limit`.
 std::size_t CompactLength(const nlohmann::json& value, std::size_t limit = SIZE_MAX);

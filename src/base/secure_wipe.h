@@ -16,10 +16,12 @@ void SecureWipe(void* data, std::size_t size) noexcept;
 // Wipes the whole buffer of a string, spare capacity included, and leaves it empty.
 template <class Char>
 void SecureWipe(std::basic_string<Char>& text) noexcept {
-  // Grow into the spare capacity first so that a longer value once held there is wiped
-  // too; resize within capacity does not allocate.
+  // Growing into the spare capacity writes zeros over it, so a longer value once held
+  // there is wiped too (resize within capacity does not allocate); the text itself is
+  // then wiped where it lies. One pass over each byte.
+  const std::size_t used = text.size();
   text.resize(text.capacity());
-  SecureWipe(text.data(), text.size() * sizeof(Char));
+  SecureWipe(text.data(), used * sizeof(Char));
   text.clear();
 }
 

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vardeko::utf {
 namespace {
 
@@ -23,8 +27,8 @@ std::size_t AsciiPrefix(const unsigned char* p, const unsigned char* end) {
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-// Decodes the multi-byte sequence at p (p[0] >= 0x80) following the well-formed byte
-// ranges of the Unicode standard. Returns the bytes consumed, or 0 when ill-formed.
+}  // namespace
+
 std::size_t DecodeSequence(const unsigned char* p, std::size_t available, char32_t& cp) {
   const unsigned char lead = p[0];
   if (lead < 0xC2) return 0;
@@ -51,6 +55,54 @@ std::size_t DecodeSequence(const unsigned char* p, std::size_t available, char32
     return 4;
   }
   return 0;
+}
+
+namespace {
+
+// Copies `count` ASCII bytes to as many UTF-16 units; returns the end of the output.
+char16_t* WidenAscii(const unsigned char* in, std::size_t count, char16_t* out) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; count - i >= 16; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
+  }
+#endif
+  for (; i < count; ++i) out[i] = in[i];
+  return out + count;
+}
+
+// Length of the run of units below U+0080 at the start of `in`, eight at a time.
+std::size_t AsciiUnits(std::u16string_view in, std::size_t from) {
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  for (; in.size() - i >= 8; i += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.data() + i));
+    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, high), zero);
+    const int mask = _mm_movemask_epi8(ascii);
+    if (mask != 0xFFFF)
+      return i - from + static_cast<std::size_t>(__builtin_ctz(~mask & 0xFFFF)) / 2;
+  }
+#endif
+  while (i < in.size() && in[i] < 0x80) ++i;
+  return i - from;
+}
+
+// Copies `count` units below U+0080 to as many bytes; returns the end of the output.
+char* NarrowAscii(const char16_t* in, std::size_t count, char* out) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; count - i >= 8; i += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(units, units));
+  }
+#endif
+  for (; i < count; ++i) out[i] = static_cast<char>(in[i]);
+  return out + count;
 }
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -88,7 +140,7 @@ bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
   char16_t* o = out.data();
   for (const unsigned char* p = begin; p < end;) {
     const std::size_t ascii = AsciiPrefix(p, end);
-    for (std::size_t i = 0; i < ascii; ++i) *o++ = p[i];
+    o = WidenAscii(p, ascii, o);
     p += ascii;
     if (p == end) break;
     char32_t cp = 0;
@@ -104,33 +156,36 @@ bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
   return true;
 }
 
-bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
+std::optional<std::size_t> Utf8Length(std::u16string_view in) {
   std::size_t bytes = 0;
   for (std::size_t i = 0; i < in.size(); ++i) {
+    const std::size_t ascii = AsciiUnits(in, i);
+    bytes += ascii;
+    i += ascii;
+    if (i == in.size()) break;
     const char16_t unit = in[i];
-    if (unit < 0x80) {
-      bytes += 1;
-    } else if (unit < 0x800) {
+    if (unit < 0x800) {
       bytes += 2;
     } else if (IsHighSurrogate(unit)) {
-      if (i + 1 == in.size() || !IsLowSurrogate(in[i + 1])) return false;
+      if (i + 1 == in.size() || !IsLowSurrogate(in[i + 1])) return std::nullopt;
       ++i;
       bytes += 4;
     } else if (IsLowSurrogate(unit)) {
-      return false;
+      return std::nullopt;
     } else {
       bytes += 3;
     }
   }
+  return bytes;
+}
 
-  out.resize(bytes);
-  char* o = out.data();
+char* WriteUtf8(std::u16string_view in, char* o) {
   for (std::size_t i = 0; i < in.size(); ++i) {
+    const std::size_t ascii = AsciiUnits(in, i);
+    o = NarrowAscii(in.data() + i, ascii, o);
+    i += ascii;
+    if (i == in.size()) break;
     char32_t cp = in[i];
-    if (cp < 0x80) {
-      *o++ = static_cast<char>(cp);
-      continue;
-    }
     if (IsHighSurrogate(in[i])) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (in[++i] - 0xDC00);
     }
@@ -146,6 +201,14 @@ bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
     }
     *o++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return o;
+}
+
+bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
+  const std::optional<std::size_t> bytes = Utf8Length(in);
+  if (!bytes) return false;
+  out.resize(*bytes);
+  WriteUtf8(in, out.data());
   return true;
 }
 

@@ -23,9 +23,21 @@ std::string WideToUtf8(std::u16string_view text);
 // unpaired surrogates. NUL and noncharacters are valid text.
 namespace vardeko::utf {
 
+// Decodes the multi-byte sequence at p (p[0] >= 0x80) following the well-formed byte
+// ranges of the Unicode standard. Returns the bytes consumed, or 0 when ill-formed.
+std::size_t DecodeSequence(const unsigned char* p, std::size_t available, char32_t& cp);
+
 // Number of UTF-16 code units the UTF-8 text converts to; nullopt when it is not valid.
 // Counts without converting.
 std::optional<std::size_t> Utf16Length(std::string_view in);
+
+// Number of UTF-8 bytes the UTF-16 text converts to; nullopt when it holds an unpaired
+// surrogate. Counts without converting.
+std::optional<std::size_t> Utf8Length(std::u16string_view in);
+
+// Writes the UTF-8 form of text that Utf8Length accepted to `out`, which has room for
+// the length it gave; returns the end of what was written.
+char* WriteUtf8(std::u16string_view in, char* out);
 
 // Converts into `out` (replacing its contents); false when the input is not valid.
 bool Utf8ToUtf16(std::string_view in, std::u16string& out);

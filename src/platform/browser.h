@@ -58,6 +58,9 @@ class WebMessageReceivedArgs {
   // The message as JSON text; nullopt when the runtime cannot give it. A null text
   // reads as empty.
   virtual std::optional<std::u16string_view> WebMessageAsJson() = 0;
+  // The same text in UTF-8, from hosts that have it so (the headless bridge): it spares
+  // a conversion each way. nullopt: read WebMessageAsJson.
+  virtual std::optional<std::string_view> WebMessageAsUtf8() { return std::nullopt; }
 };
 
 class NavigationStartingArgs {
@@ -147,6 +150,9 @@ class BrowserView {
   // Hands one JSON value to the page, which receives it as one message event. The
   // result is not reported: no caller could act on a lost message.
   virtual void PostWebMessageAsJson(std::u16string_view json) = 0;
+  // The same from UTF-8 text, for views that take it so; false when the view takes only
+  // UTF-16 and nothing was posted.
+  virtual bool PostWebMessageAsUtf8(std::string_view) { return false; }
 
   virtual BrowserResult GetSettings(std::unique_ptr<BrowserSettings>& settings) = 0;
 

@@ -70,7 +70,8 @@ class HttpRequest {
 
   // Installs the sink (the exchange's context) for every notification.
   virtual std::uint32_t SetSink(HttpNotificationSink* sink) = 0;
-  // `headers` and `body` stay valid until the send completes or the request is closed.
+  // `headers` and `body` stay valid until the engine reports the request closed: the
+  // engine sends from them as they are, without a copy.
   virtual std::uint32_t Send(std::u16string_view headers, std::string_view body) = 0;
   // Readies the request to be sent again after `error` (kErrorClientCertificateNeeded:
   // go on without a certificate). 0 when it may be resent, else the error to fail with.
@@ -84,7 +85,7 @@ class HttpRequest {
   virtual std::optional<std::uint64_t> QueryContentLength() = 0;
   virtual std::uint32_t QueryDataAvailable() = 0;
   // Reads up to `size` bytes into `buffer`, which stays valid until the read completes
-  // or the request is closed.
+  // or the engine reports the request closed.
   virtual std::uint32_t Read(unsigned char* buffer, std::uint32_t size) = 0;
 };
 

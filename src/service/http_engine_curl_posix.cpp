@@ -112,7 +112,6 @@ struct Transfer {
   std::string url;
   std::string verb;
   std::int32_t timeoutMs = 0;
-  SecretString body;  // the request body curl sends from
 
   // Results, under the mutex.
   bool sendReported = false;
@@ -141,7 +140,10 @@ void Settle(Transfer& t, std::vector<Notification>& out) {
     t.wantHeaders = false;
     out.emplace_back(t.error != 0 ? kNotifyRequestError : kNotifyHeadersAvailable, t.error);
   }
-  if (t.wantData && (t.Buffered() > 0 || t.finished)) {
+  // Data is reported, and a read completed, once a large step has come (or the body has
+  // ended): a hand-over per mebibyte, not one per chunk of the socket.
+  const bool ready = t.Buffered() >= kBufferAhead || t.finished;
+  if (t.wantData && ready) {
     t.wantData = false;
     if (t.Buffered() == 0 && t.error != 0) {
       out.emplace_back(kNotifyRequestError, t.error);
@@ -150,7 +152,8 @@ void Settle(Transfer& t, std::vector<Notification>& out) {
                        static_cast<std::uint32_t>(std::min<std::size_t>(t.Buffered(), UINT32_MAX)));
     }
   }
-  if (t.readInto != nullptr && (t.Buffered() > 0 || t.finished)) {
+  if (t.readInto != nullptr &&
+      (t.Buffered() >= std::min<std::size_t>(t.readSize, kBufferAhead) || t.finished)) {
     if (t.Buffered() == 0 && t.error != 0) {
       out.emplace_back(kNotifyRequestError, t.error);
     } else {
@@ -291,7 +294,6 @@ class CurlRequest final : public HttpRequest {
   std::uint32_t Send(std::u16string_view headers, std::string_view body) override {
     Transfer& t = *t_;
     if (!ListHeaders(t, headers)) return kErrorInternal;
-    t.body = SecretString(body);
 
     CURL* easy = t.easy.get();
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList.get());
@@ -299,9 +301,10 @@ class CurlRequest final : public HttpRequest {
       curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else {
       curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, t.verb.c_str());
-      if (!t.body.empty() || t.verb == "POST" || t.verb == "PATCH") {
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t.body.str().data());
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
+      // Sent from the caller's buffer, which outlives the transfer.
+      if (!body.empty() || t.verb == "POST" || t.verb == "PATCH") {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
       }
     }
     try {

@@ -94,16 +94,15 @@ class ExchangeState final : public HttpNotificationSink {
     return bytesRead_;
   }
 
+  // The engine sends from `body` and reads into `reply` (past its length, within its
+  // capacity) until it reports the request closed, whoever is still waiting by then.
   SecretString body;
   std::u16string headers;
-  std::array<unsigned char, kReadChunkBytes> buffer{};
+  SecretString reply;
 
  private:
   ExchangeState() = default;
-  ~ExchangeState() {
-    SecureWipe(headers);
-    SecureWipe(buffer.data(), buffer.size());
-  }
+  ~ExchangeState() { SecureWipe(headers); }
 
   std::atomic<std::int32_t> references_{1};
   std::mutex mutex_;
@@ -232,35 +231,42 @@ std::string ContentTypeOf(HttpRequest& handle) {
 // Reads the whole body, failing past the cap. The announced length only sizes the
 // first reservation, and only up to kReplyReserveBytes: a reply that announces 32 MiB
 // and then stalls holds little. From there the buffer doubles with what arrives, never
-// beyond the cap, and each outgrown buffer is wiped.
+// beyond the cap, and each outgrown buffer is wiped. The engine reads straight into the
+// buffer, as much as it has at a time.
 SecretString ReadBody(HttpRequest& handle, ExchangeState& state, std::uint64_t cap,
                       Clock::time_point deadline) {
-  SecretString body;
+  std::string& body = state.reply.str();
   if (const std::optional<std::uint64_t> length = handle.QueryContentLength()) {
-    body.Reserve(static_cast<std::size_t>(std::min({*length, cap, kReplyReserveBytes})));
+    state.reply.Reserve(static_cast<std::size_t>(std::min({*length, cap, kReplyReserveBytes})));
   }
+  std::size_t length = 0;  // bytes read; past them the buffer is zeros the engine fills
   for (;;) {
     state.ResetResults();
     FailOn(handle.QueryDataAvailable());
     FailOn(state.Wait(kNotifyDataAvailable, deadline));
     const std::uint32_t available = state.Available();
     if (available == 0) break;
-    if (available > cap - body.size()) Throw(failures::kResponseTooLarge);
-    state.ResetResults();
-    FailOn(handle.Read(state.buffer.data(), kReadChunkBytes));
-    FailOn(state.Wait(kNotifyReadComplete, deadline));
-    // An engine that reports more than the buffer holds is not believed past it.
-    const std::uint32_t read = std::min(state.BytesRead(), kReadChunkBytes);
-    if (read == 0) break;
-    if (read > cap - body.size()) Throw(failures::kResponseTooLarge);
-    const std::size_t needed = body.size() + read;
-    if (needed > body.str().capacity()) {
-      body.Reserve(static_cast<std::size_t>(
-          std::min<std::uint64_t>(std::max(body.str().capacity() * 2, needed), cap)));
+    if (available > cap - length) Throw(failures::kResponseTooLarge);
+    const std::size_t step = std::max<std::size_t>(available, kReadChunkBytes);
+    if (length + step > body.capacity()) {
+      body.resize(length);
+      state.reply.Reserve(static_cast<std::size_t>(
+          std::min<std::uint64_t>(std::max(body.capacity() * 2, length + step), cap)));
     }
-    body.Append(std::string_view(reinterpret_cast<const char*>(state.buffer.data()), read));
+    body.resize(body.capacity());  // within the capacity: no reallocation
+    const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(
+        {step, body.size() - length, std::numeric_limits<std::uint32_t>::max()}));
+    state.ResetResults();
+    FailOn(handle.Read(reinterpret_cast<unsigned char*>(body.data() + length), size));
+    FailOn(state.Wait(kNotifyReadComplete, deadline));
+    // An engine that reports more than it was asked for is not believed past it.
+    const std::uint32_t read = std::min(state.BytesRead(), size);
+    if (read == 0) break;
+    if (read > cap - length) Throw(failures::kResponseTooLarge);
+    length += read;
   }
-  return body;
+  body.resize(length);
+  return std::move(state.reply);
 }
 
 }  // namespace
@@ -299,7 +305,8 @@ HttpResponse HttpTransport::Raw(const RawRequest& request) {
   FailOn(handle->SetSink(state));
   state->AddRef();  // the sink's reference, dropped on kNotifyHandleClosing
 
-  state->body = SecretString(request.body);
+  state->body =
+      request.takeBody != nullptr ? std::move(*request.takeBody) : SecretString(request.body);
   state->headers = HeaderBlock(request, snapshot.token.view());
   SendAndReceiveHeaders(*handle, *state, request, deadline);
 
@@ -325,7 +332,7 @@ nlohmann::json HttpTransport::Json(std::u16string_view verb, std::string_view pa
   RawRequest request;
   request.verb = verb;
   request.path = path;
-  request.body = text.view();
+  request.takeBody = &text;
   request.contentType = body != nullptr ? "application/json" : "";
   request.authenticated = authenticated;
   request.timeoutMs = timeoutMs;

@@ -15,6 +15,7 @@
 namespace vardeko {
 
 inline constexpr std::uint64_t kJsonReplyCap = 33554432;
+// The smallest read asked of the engine; it is asked for all it has when that is more.
 inline constexpr std::uint32_t kReadChunkBytes = 32768;
 inline constexpr std::size_t kMaxContentTypeBytes = 8192;
 // The most a reply's announced length reserves before its bytes arrive.
@@ -44,6 +45,9 @@ struct RawRequest {
   std::u16string_view verb;
   std::string_view path;  // starts with "/", may carry a query
   std::string_view body;
+  // A body the exchange takes over instead of copying `body` (a screenshot is 12 MiB);
+  // left empty.
+  SecretString* takeBody = nullptr;
   std::string_view contentType;   // empty: no Content-Type header
   std::string_view extraHeaders;  // complete lines, each ending in CR LF
   bool authenticated = false;

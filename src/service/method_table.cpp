@@ -73,11 +73,11 @@ json Logout(MethodContext& c, const json& args) {
 }
 json UploadMatch(MethodContext& c, const json& args) {
   CheckArgumentCount(args, 1, 1);
-  const ScreenshotUpload upload = PrepareScreenshotUpload(Arg(args, 0));
+  ScreenshotUpload upload = PrepareScreenshotUpload(Arg(args, 0));
   RawRequest request;
   request.verb = u"POST";
   request.path = "/matches";
-  request.body = upload.body.view();
+  request.takeBody = &upload.body;
   request.contentType = upload.contentType;
   request.extraHeaders = upload.extraHeaders;
   request.authenticated = true;

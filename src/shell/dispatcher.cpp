@@ -137,16 +137,23 @@ void HandleWebMessage(Host& host, WebMessageReceivedArgs& args) noexcept {
   try {
     const std::optional<std::u16string_view> source = args.Source();
     if (!source || *source != host.startUrl) return;
-    const std::optional<std::u16string_view> text = args.WebMessageAsJson();
-    // The length is checked before the text is converted or parsed.
-    if (!text || text->size() > kMaxMessageLength) return;
-
-    // The text and the parsed message may carry a password: both are wiped when they go.
+    // The length is checked before the text is parsed. The text and the parsed message
+    // may carry a password: the message is wiped when it goes, as is every copy of the
+    // text the parse makes.
     WipedJson message;
     {
-      const SecretString utf8(WideToUtf8(*text));
-      std::optional<json> parsed = ParseBoundedJson(utf8.view());
-      // Too deep or too many values counts as not JSON: nothing recurses over it later.
+      std::optional<json> parsed;
+      if (const std::optional<std::string_view> utf8 = args.WebMessageAsUtf8()) {
+        const std::optional<std::size_t> units = utf::Utf16Length(*utf8);
+        if (!units || *units > kMaxMessageLength) return;
+        parsed = ParseBoundedJson(*utf8);
+      } else {
+        const std::optional<std::u16string_view> text = args.WebMessageAsJson();
+        if (!text || text->size() > kMaxMessageLength) return;
+        parsed = ParseBoundedJson(*text);
+      }
+      // Too deep, too many values or not text counts as not JSON: nothing recurses over
+      // it later.
       if (!parsed) return;
       message = std::move(*parsed);
     }

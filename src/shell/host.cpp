@@ -1,5 +1,6 @@
 #include "shell/host.h"
 
+#include "base/bounded_json.h"
 #include "base/scope_exit.h"
 #include "base/utf.h"
 
@@ -7,6 +8,7 @@ namespace vardeko {
 namespace {
 
 void PostTextToPage(BrowserView& webview, std::string_view text) {
+  if (webview.PostWebMessageAsUtf8(text)) return;
   std::u16string wide = Utf8ToWide(text);
   const ScopeExit wipe([&wide] { SecureWipe(wide); });
   webview.PostWebMessageAsJson(wide);
@@ -16,7 +18,7 @@ void PostTextToPage(BrowserView& webview, std::string_view text) {
 
 void PostJsonToPage(Host& host, const nlohmann::json& value) {
   if (!host.webview) return;
-  PostTextToPage(*host.webview, value.dump());
+  PostTextToPage(*host.webview, SerialiseSecret(value).view());
 }
 
 void DeliverPostedJson(Host& host, PostedJson text) noexcept {

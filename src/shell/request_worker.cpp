@@ -24,12 +24,13 @@ std::optional<nlohmann::json> BuildReply(RequestJob& job) noexcept {
 }
 
 // Parsed JSON and our own texts always serialise; should a result still fail to (text
-// that is not UTF-8), the page is told the call failed rather than left waiting.
-std::string SerialiseReply(const std::string& id, const nlohmann::json& reply) {
+// that is not UTF-8), the page is told the call failed rather than left waiting. The
+// text is written once at its size, so no outgrown copy of the reply is left unwiped.
+SecretString SerialiseReply(const std::string& id, const nlohmann::json& reply) {
   try {
-    return reply.dump();
+    return SerialiseSecret(reply);
   } catch (const nlohmann::json::exception&) {
-    return FailureReply(id, MakeFailure(failures::kInternalError)).dump();
+    return SerialiseSecret(FailureReply(id, MakeFailure(failures::kInternalError)));
   }
 }
 
@@ -48,8 +49,9 @@ void RunRequestJob(RequestJob job) noexcept {
 
   if (!reply) return;
   try {
-    PostedJson text(new std::string(SerialiseReply(job.id, *reply)));
+    SecretString serialised = SerialiseReply(job.id, *reply);
     reply.reset();
+    PostedJson text(new std::string(std::move(serialised.str())));
     PostJsonToWindow(job.window, std::move(text));  // on failure the text is freed there
   } catch (...) {
     // Memory ran out: the reply is lost and the process goes on.

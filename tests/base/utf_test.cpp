@@ -108,5 +108,42 @@ TEST(TextConversionTest, ShortSequencesFollowTheWellFormedTable) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// The conversions work on blocks of ASCII: text of every other kind, and faults, at
+// every place in and around a block must come out as they do one unit at a time.
+TEST(TextConversionTest, BlocksOfAsciiMeetEveryOtherUnitAnywhere) {
+  struct Insert {
+    const char* name;
+    std::u16string wide;
+    std::string narrow;  // empty: not convertible
+  };
+  const Insert inserts[] = {
+      {"two-byte", u"é", "é"},
+      {"three-byte", u"订", "订"},
+      {"pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
+      {"NUL", std::u16string(1, u'\0'), std::string(1, '\0')},
+      {"DEL", u"\x7F", "\x7F"},
+      {"lone high", std::u16string(1, char16_t{0xD800}), ""},
+      {"lone low", std::u16string(1, char16_t{0xDC00}), ""},
+  };
+  for (const Insert& insert : inserts) {
+    for (std::size_t before = 0; before < 40; ++before) {
+      const std::u16string wide = std::u16string(before, u'a') + insert.wide + u"bcdefghijklmnopq";
+      std::string narrow;
+      const bool converted = utf::Utf16ToUtf8(wide, narrow);
+      EXPECT_EQ(converted, !insert.narrow.empty()) << insert.name << " after " << before;
+      if (!converted) {
+        EXPECT_FALSE(utf::Utf8Length(wide)) << insert.name;
+        continue;
+      }
+      EXPECT_EQ(narrow, std::string(before, 'a') + insert.narrow + "bcdefghijklmnopq")
+          << insert.name << " after " << before;
+      EXPECT_EQ(utf::Utf8Length(wide), narrow.size());
+      std::u16string back;
+      ASSERT_TRUE(utf::Utf8ToUtf16(narrow, back));
+      EXPECT_EQ(back, wide) << insert.name << " after " << before;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vardeko

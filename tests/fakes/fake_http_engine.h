@@ -67,6 +67,7 @@ class FakeHttpEngine final : public HttpEngine {
   std::vector<Seen> seen;
   int opened = 0;
   int closed = 0;
+  int reads = 0;  // Read calls, over all requests
 
  private:
   friend class FakeHttpRequest;
@@ -169,6 +170,10 @@ class FakeHttpRequest final : public HttpRequest {
     return 0;
   }
   std::uint32_t Read(unsigned char* buffer, std::uint32_t size) override {
+    {
+      std::lock_guard lock(engine_.mutex);
+      ++engine_.reads;
+    }
     const std::size_t count = std::min<std::size_t>(
         {static_cast<std::size_t>(size), engine_.reply.body.size() - offset_, engine_.reply.chunk});
     std::memcpy(buffer, engine_.reply.body.data() + offset_, count);

@@ -302,6 +302,26 @@ TEST_P(HttpTransportTest, AnnouncedLengthReservesLittleAndGrowthStopsAtTheCap) {
   EXPECT_LE(response.body.str().capacity(), 70000u);
 }
 
+TEST_P(HttpTransportTest, BodyIsTakenOverAndTheReplyReadInTheStepsTheEngineOffers) {
+  LogIn("tok");
+  SecretString image(std::string(3 << 20, 'p'));
+  RawRequest request;
+  request.verb = u"POST";
+  request.path = "/matches";
+  request.takeBody = &image;
+  request.authenticated = true;
+  // Three steps where the engine has a mebibyte at a time, not 96 of 32 KiB.
+  engine.reply.body = std::string(3 << 20, 'r');
+  engine.reply.chunk = 1 << 20;
+  engine.reply.announcedLength = 0;
+  const HttpResponse response = transport.Raw(request);
+  EXPECT_EQ(response.body.view(), engine.reply.body);
+  EXPECT_EQ(engine.reads, 3);
+  EXPECT_TRUE(image.empty());
+  ASSERT_EQ(engine.seen.size(), 1u);
+  EXPECT_EQ(engine.seen[0].body, std::string(3 << 20, 'p'));
+}
+
 TEST_P(HttpTransportTest, EngineReportsAreNotTrustedBeyondReason) {
   LogIn("tok");
   // A request error carrying no number is an error now, not a wait until the deadline

@@ -32,6 +32,8 @@ std::string Failed(const std::string& id, const std::string& code, const std::st
 const std::string kAppInfoData =
     R"({"apiUrl":"https://api.example.test/api","persistentSession":true,"runtime":"webview2","version":"0.9.4"})";
 
+const std::string kLong(5000, 'L');
+
 class DispatcherTest : public ::testing::Test {
  protected:
   DispatcherHarness harness;
@@ -113,6 +115,47 @@ TEST_F(DispatcherTest, MessageLengthLimitIsCheckedBeforeParsing) {
   atLimit.insert(head.size(), 1, u'p');
   harness.PostFrom(harness.host.startUrl, atLimit);
   EXPECT_EQ(harness.Log(), Log{});
+}
+
+// A host that has the text in UTF-8 (the bridge) hands it over as such.
+class Utf8Message final : public WebMessageReceivedArgs {
+ public:
+  Utf8Message(std::u16string source, std::string text)
+      : source_(std::move(source)), text_(std::move(text)) {}
+  std::optional<std::u16string_view> Source() override { return source_; }
+  std::optional<std::u16string_view> WebMessageAsJson() override { return std::nullopt; }
+  std::optional<std::string_view> WebMessageAsUtf8() override { return text_; }
+
+ private:
+  std::u16string source_;
+  std::string text_;
+};
+
+TEST_F(DispatcherTest, Utf8TextKeepsTheLimitInUtf16UnitsAndTheSameChecks) {
+  const std::string head = R"({"id":"a","method":"appInfo","args":[],"pad":")";
+  const std::string tail = R"("})";
+  // Three bytes but one unit each: the limit counts units.
+  std::string atLimit = head;
+  for (std::size_t i = head.size() + tail.size(); i < kMaxMessageLength; ++i) atLimit += "订";
+  atLimit += tail;
+  const struct {
+    const char* name;
+    std::string text;
+    Log expected;
+  } cases[] = {
+      {"at the limit", atLimit, Log{Ok("a", kAppInfoData)}},
+      {"one unit past it", head + "p" + atLimit.substr(head.size()), Log{}},
+      {"not UTF-8", R"({"id":"a","method":"appInfo","args":[")" + std::string("\xFF") + R"("]})",
+       Log{}},
+      {"not JSON", R"({"id":"a","method":"appInfo","args":[])", Log{}},
+      {"long member", Request("a", "appInfo", "[]").insert(1, R"("p":")" + kLong + R"(",)"),
+       Log{Ok("a", kAppInfoData)}},
+  };
+  for (const auto& c : cases) {
+    Utf8Message message(harness.host.startUrl, c.text);
+    HandleWebMessage(harness.host, message);
+    EXPECT_EQ(harness.Log(), c.expected) << c.name;
+  }
 }
 
 TEST_F(DispatcherTest, WindowControlActsBeforeReplying) {
