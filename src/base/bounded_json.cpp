@@ -271,6 +271,11 @@ bool DecodeLongString(const Char* begin, const Char* end, json::string_t& out) {
   if (CopyPlain(begin, end, out.data()) == out.size()) return true;
   CountBytes count;
   if (!DecodeContents(begin, end, count)) return false;
+  // Growing would free the buffer holding the copied prefix unwiped.
+  if (count.count > out.capacity()) {
+    SecureWipe(out);
+    json::string_t().swap(out);
+  }
   out.resize(count.count);
   WriteBytes write{out.data()};
   return DecodeContents(begin, end, write);

@@ -29,8 +29,9 @@ struct WindowHandle {
   friend auto operator<=>(const WindowHandle&, const WindowHandle&) = default;
 };
 
-// Hands the text to the window's UI thread and wakes it with WM_APP_POST_JSON. On
-// success the UI thread owns the text; on failure it is freed here. Any thread.
+// Hands the text to the window's UI thread and wakes it with WM_APP_POST_JSON; without a
+// text, only wakes it. On success the UI thread owns the text; on failure it is freed
+// here. Any thread.
 bool PostJsonToWindow(WindowHandle window, PostedJson text) noexcept;
 
 // Posts WM_APP_CLOSE_CONFIRMED. Any thread.

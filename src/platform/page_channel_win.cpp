@@ -35,7 +35,9 @@ PostedQueue& Queue() {
 // window procedure sees.
 
 bool PostJsonToWindow(WindowHandle window, PostedJson text) noexcept {
-  if (!window || !text) return false;
+  if (!window) return false;
+  // No text: a wake-up alone.
+  if (!text) return PostMessageW(ToHwnd(window), WM_APP_POST_JSON, 0, 0) != 0;
   const std::string* const posted = text.get();
   PostedQueue& queue = Queue();
   try {
