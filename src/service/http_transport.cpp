@@ -193,12 +193,12 @@ Attempt TrySendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state,
 // send had not completed, nothing of it was sent. Otherwise the request may have reached
 // the service, and only one that repeats harmlessly goes again: no body, or a body with
 // an idempotency key.
-bool MayResend(const Attempt& attempt, const RawRequest& request) {
+bool MayResend(const Attempt& attempt, bool hasBody, const RawRequest& request) {
   if (attempt.error != kErrorClientCertificateNeeded && attempt.error != kErrorResendRequest) {
     return false;
   }
   const bool nothingSent = attempt.error == kErrorClientCertificateNeeded && !attempt.sent;
-  return nothingSent || request.body.empty() || request.idempotencyKey;
+  return nothingSent || !hasBody || request.idempotencyKey;
 }
 
 // Sends the request and waits until the reply's headers are in. A request the engine
@@ -209,7 +209,8 @@ void SendAndReceiveHeaders(HttpRequest& handle, ExchangeState& state, const RawR
   for (int resends = 0;; ++resends) {
     const Attempt attempt = TrySendAndReceiveHeaders(handle, state, deadline);
     if (attempt.error == 0) return;
-    if (!MayResend(attempt, request) || resends == kMaxResends || Clock::now() >= deadline) {
+    if (!MayResend(attempt, !state.body.view().empty(), request) || resends == kMaxResends ||
+        Clock::now() >= deadline) {
       FailOn(attempt.error);
     }
     FailOn(handle.PrepareResend(attempt.error));
