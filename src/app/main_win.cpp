@@ -47,6 +47,10 @@ constexpr wchar_t kStartupFailureText[] = L"Vardeko 未能启动，请检查安�
 struct WindowMemory {
   std::filesystem::path dataDirectory;
   AutoHideTaskbars taskbars;
+  // The system's move or size loop runs: the shell is not asked meanwhile (its calls run
+  // a message loop of their own inside the modal one), only after the loop ends.
+  bool inSizeMove = false;
+  bool refreshAfterSizeMove = false;
 };
 WindowMemory g_memory;
 
@@ -170,7 +174,22 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_TIMER:
       if (wParam != kTaskbarRefreshTimer) return DefWindowProcW(window, message, wParam, lParam);
+      if (g_memory.inSizeMove) {
+        KillTimer(window, kTaskbarRefreshTimer);
+        g_memory.refreshAfterSizeMove = true;
+        return 0;
+      }
       RefreshTaskbars(window);
+      return 0;
+    case WM_ENTERSIZEMOVE:
+      g_memory.inSizeMove = true;
+      return 0;
+    case WM_EXITSIZEMOVE:
+      g_memory.inSizeMove = false;
+      if (g_memory.refreshAfterSizeMove) {
+        g_memory.refreshAfterSizeMove = false;
+        SetTimer(window, kTaskbarRefreshTimer, kTaskbarRefreshDelayMs, nullptr);
+      }
       return 0;
     case WM_ACTIVATE: {
       // The default handling focuses the window itself; the browser takes it over after.
