@@ -56,6 +56,10 @@ class Host {
   std::shared_ptr<ServiceClient> serviceClient;
   std::shared_ptr<InFlightCounter> inFlight = std::make_shared<InFlightCounter>(0);
   std::u16string startUrl{kStartUrl};
+  // Where the renderer folder is served (LaunchConfig::pageOrigin) and the start URL
+  // there, which development runs replace.
+  std::u16string pageOrigin{kPrivateOrigin};
+  std::u16string defaultStartUrl{kStartUrl};
   std::filesystem::path dataDirectory;
   std::filesystem::path rendererDirectory;
 
