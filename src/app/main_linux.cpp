@@ -18,6 +18,7 @@
 #include "platform/webkitgtk_linux.h"
 #include "platform/window_operations_gtk_linux.h"
 #include "service/api_bridge.h"
+#include "shell/dispatcher.h"
 #include "shell/host.h"
 #include "shell/launch_config.h"
 #include "shell/main_window.h"
@@ -366,6 +367,7 @@ void OnActivate(GtkApplication* application, gpointer data) {
   try {
     CreateMainWindow(program, application);
     program.host.window = program.queue.window();
+    program.host.runtimeName = kWebKitRuntimeName;
     LaunchPlatform& platform = SystemLaunchPlatform();
     const LaunchConfig config =
         ResolveLaunchConfig(platform, PageSource::kRendererFolder, kWebKitPageOrigin);

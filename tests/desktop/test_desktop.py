@@ -11,6 +11,8 @@ no compositing mode (Xvfb has no GPU)."""
 
 import json
 import os
+import queue
+import threading
 import shutil
 import signal
 import subprocess
@@ -23,6 +25,9 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 PROGRAM_DIR = Path(os.environ.get("VARDEKO_DESKTOP_DIR", ROOT / "build" / "linux-release" / "vardeko-desktop"))
 PROBE = Path(__file__).with_name("probe")
+UNSAVED = Path(__file__).with_name("unsaved")
+SESSION_END_REASON = "有未保存的内容，请在 Vardeko 中确认后再关机。"
+INHIBIT_LOGOUT = 1
 TITLE = "Vardeko · Bokvara"
 ENGINE_ENV = {
     "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS": "1",
@@ -108,6 +113,44 @@ class DemoService:
 
     def stop(self):
         self.process.terminate()
+        self.process.wait()
+        self.process.stdout.close()
+
+
+class SessionManager:
+    """session_manager.py on the test's session bus; its lines arrive in `lines`."""
+
+    def __init__(self, test):
+        self.process = subprocess.Popen(["/usr/bin/python3", str(Path(__file__).with_name("session_manager.py"))],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+        test.addCleanup(self.stop)
+        self.expect("ready")
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line.rstrip("\n"))
+
+    def expect(self, wanted):
+        """The lines up to and including `wanted`."""
+        seen = []
+        deadline = time.monotonic() + WAIT
+        while time.monotonic() < deadline:
+            try:
+                seen.append(self.lines.get(timeout=0.2))
+            except queue.Empty:
+                continue
+            if seen[-1] == wanted:
+                return seen
+        raise AssertionError(f"no {wanted!r} from the session manager, only {seen}")
+
+    def query_end(self):
+        self.process.stdin.write("query-end\n")
+        self.process.stdin.flush()
+
+    def stop(self):
+        self.process.stdin.close()
         self.process.wait()
         self.process.stdout.close()
 
@@ -218,6 +261,26 @@ class DesktopTest(unittest.TestCase):
         time.sleep(2)
         self.assertIsNone(program.process.poll())
         self.assertEqual(main_windows(), [window])
+
+    def test_the_end_of_the_session_is_held_and_asked_about_only_with_unsaved_input(self):
+        manager = SessionManager(self)
+        service = self.demo()
+        program, window = self.start_page(service)
+        manager.query_end()
+        self.assertEqual(manager.expect("response True"), ["response True"])
+        close_by_window_manager(window)
+        self.assertEqual(program.wait()[0], 0)
+
+        shutil.copy2(PROGRAM_DIR / "vardeko", self.work / "vardeko")
+        shutil.copytree(UNSAVED, self.work / "renderer")
+        held = Program(self, self.work, self.data)
+        window = held.window()
+        manager.expect(f"inhibit {INHIBIT_LOGOUT} {SESSION_END_REASON}")
+        width, _ = screen_size()
+        self.assertLess(geometry(window)[2], width)
+        manager.query_end()
+        manager.expect("response True")
+        wait_for(lambda: geometry(window)[2] == width, what="the page asked (maximised)")
 
     def test_a_second_start_raises_the_first_and_ends(self):
         service = self.demo()
