@@ -251,6 +251,20 @@ class DesktopTest(unittest.TestCase):
         code, errors = program.wait()
         self.assertEqual((code, errors), (0, ""))
 
+    def test_a_web_process_that_ends_brings_the_page_back(self):
+        service = self.demo()
+        program, window = self.start_page(service)
+        service.requests()
+        children = subprocess.run(["pgrep", "-P", str(program.process.pid), "-f", "WebKitWebProcess"],
+                                  capture_output=True, text=True).stdout.split()
+        self.assertEqual(len(children), 1)
+        os.kill(int(children[0]), signal.SIGKILL)
+        wait_for(lambda: any(r["path"].endswith("/health") for r in service.requests()),
+                 what="the page loaded again")
+        self.assertEqual(main_windows(), [window])
+        close_by_window_manager(window)
+        self.assertEqual(program.wait(), (0, ""))
+
     def test_unsaved_input_is_asked_about_before_closing(self):
         service = self.demo()
         program, window = self.start_page(service)
