@@ -9,10 +9,10 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -43,6 +43,34 @@ constexpr char kChannelScript[] = R"((() => {
 })();)";
 
 constexpr std::string_view kDebugPortPrefix = "--remote-debugging-port=";
+
+// The text inside a JavaScript string literal: quotes, backslashes and control
+// characters escaped, everything else (valid UTF-8) as it is.
+std::size_t EscapedSize(std::string_view text) {
+  std::size_t size = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    size += c == '"' || c == '\\' ? 2 : byte < 0x20 ? 6 : 1;
+  }
+  return size;
+}
+
+void AppendEscaped(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+}
 
 std::optional<std::u16string> ToUtf16(const char* text) {
   if (text == nullptr) return std::nullopt;
@@ -355,13 +383,17 @@ class WebKitView : public BrowserView {
  public:
   explicit WebKitView(std::shared_ptr<SharedView> shared) : shared_(std::move(shared)) {}
 
+  // Replies carry service data: both buffers are sized once, before they are filled, so no
+  // reallocation leaves an unwiped copy behind, and wiped after the call has copied them.
   void PostWebMessageAsJson(std::u16string_view json) override {
     std::string text;
-    if (!utf::Utf16ToUtf8(json, text)) return;
-    // The text as a JavaScript string literal: JSON's string syntax is one.
-    std::string script =
-        std::string(kDeliverFunction) + "(" +
-        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + ")";
+    if (!utf::Utf16ToUtf8(json, text)) return SecureWipe(text);
+    std::string script;
+    script.reserve(std::strlen(kDeliverFunction) + 4 + EscapedSize(text));
+    script += kDeliverFunction;
+    script += "(\"";
+    AppendEscaped(text, script);
+    script += "\")";
     SecureWipe(text);
     webkit_web_view_evaluate_javascript(shared_->view.get(), script.data(),
                                         static_cast<gssize>(script.size()), nullptr, nullptr,
@@ -474,12 +506,13 @@ class WebKitView : public BrowserView {
     return kBrowserOk;
   }
 
-  // Only the page scheme can be filtered: WebKitGTK lets a program answer its own
-  // schemes and no other.
+  // Only the page scheme can be filtered, as a whole: WebKitGTK lets a program answer its
+  // own schemes and no other, and the shell's handler checks the origin itself.
   BrowserResult AddWebResourceRequestedFilter(std::u16string_view uri, int context) override {
     std::string pattern;
     if (context != kWebResourceContextAll || !utf::Utf16ToUtf8(uri, pattern)) return kBrowserFail;
-    if (pattern != shared_->scheme->scheme + "://app/*") return kBrowserFail;
+    const std::string prefix = shared_->scheme->scheme + "://";
+    if (!pattern.starts_with(prefix) || !pattern.ends_with("/*")) return kBrowserFail;
     shared_->scheme->filtered = true;
     return kBrowserOk;
   }
