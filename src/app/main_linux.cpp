@@ -1,4 +1,5 @@
 // Process entry and the main window of the Linux desktop program (GTK 3, WebKitGTK).
+#include <errno.h>
 #include <fcntl.h>
 #include <gio/gunixsocketaddress.h>
 #include <gtk/gtk.h>
@@ -384,12 +385,14 @@ void OnActivate(GtkApplication* application, gpointer data) {
 }
 
 // Takes the data directory's lock into `lock`; false when another process holds it.
-// Without a lock file at all the program runs unguarded, as on Windows without a mutex.
+// Without a lock at all (no file, or a file system without locks) the program runs
+// unguarded, as on Windows without a mutex.
 bool TakeSingleInstance(const std::filesystem::path& dataDirectory, UniqueFd& lock) {
   std::filesystem::create_directories(dataDirectory);
-  lock.reset(open((dataDirectory / kInstanceLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  lock.reset(open((dataDirectory / kInstanceLock).c_str(),
+                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!lock) return true;
-  return flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
+  return flock(lock.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
 void BringFirstInstanceToFront(const std::filesystem::path& socketPath) {

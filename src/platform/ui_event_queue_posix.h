@@ -42,9 +42,10 @@ class UiEventQueue {
   // Called through the registry by the posting functions.
   void Push(Event event);
 
-  // Called after every push, on the posting thread, with no lock of the queue held: a
-  // main loop that waits elsewhere (GLib's) is woken to take the events. Set before any
-  // thread posts; must not throw.
+  // Called after every push, on the posting thread, without the queue's lock: a main
+  // loop that waits elsewhere (GLib's) is woken to take the events. The posting
+  // functions' registry lock is held, so it must not post. Set before any thread posts;
+  // must not throw.
   void SetWakeUp(std::function<void()> wakeUp) { wakeUp_ = std::move(wakeUp); }
 
  private:
