@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the application icon: one 256 x 256, 32-bit image in an .ico file (PNG-encoded,
-as Windows Vista and later read it). Usage: make_icon.py OUTPUT.ico"""
+as Windows Vista and later read it), or the PNG itself for an OUTPUT ending in .png (the
+Linux desktop entry's icon). Usage: make_icon.py OUTPUT.ico|OUTPUT.png"""
 import math
 import struct
 import sys
@@ -57,6 +58,10 @@ def png(width, height, rows):
 def main():
     rows = [[pixel(x, y) for x in range(SIZE)] for y in range(SIZE)]
     image = png(SIZE, SIZE, rows)
+    if sys.argv[1].endswith(".png"):
+        with open(sys.argv[1], "wb") as out:
+            out.write(image)
+        return
     # ICONDIR, one ICONDIRENTRY (0 means 256), then the PNG.
     directory = struct.pack("<HHH", 0, 1, 1)
     entry = struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(image), 6 + 16)

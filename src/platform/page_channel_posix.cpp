@@ -55,6 +55,7 @@ void UiEventQueue::Push(Event event) {
     events_.push_back(std::move(event));
   }
   ready_.notify_one();
+  if (wakeUp_) wakeUp_();
 }
 
 std::optional<UiEventQueue::Event> UiEventQueue::Take(std::chrono::milliseconds timeout) {

@@ -4,8 +4,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/page_channel.h"
 
@@ -40,11 +42,18 @@ class UiEventQueue {
   // Called through the registry by the posting functions.
   void Push(Event event);
 
+  // Called after every push, on the posting thread, without the queue's lock: a main
+  // loop that waits elsewhere (GLib's) is woken to take the events. The posting
+  // functions' registry lock is held, so it must not post. Set before any thread posts;
+  // must not throw.
+  void SetWakeUp(std::function<void()> wakeUp) { wakeUp_ = std::move(wakeUp); }
+
  private:
   WindowHandle window_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<Event> events_;
+  std::function<void()> wakeUp_;
 };
 
 }  // namespace vardeko

@@ -32,7 +32,7 @@ json AppInfo(const Host& host) {
   json info = json::object();
   info["apiUrl"] = client.ApiUrl();
   info["persistentSession"] = client.IsPersistent();
-  info["runtime"] = kRuntimeName;
+  info["runtime"] = host.runtimeName;
   info["version"] = kAppVersion;
   return info;
 }

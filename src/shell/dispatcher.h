@@ -15,7 +15,6 @@ inline constexpr std::size_t kMaxIdBytes = 128;
 inline constexpr std::size_t kMaxArgs = 8;
 inline constexpr std::uint32_t kMaxInFlight = 12;
 inline constexpr std::string_view kAppVersion = VARDEKO_VERSION_TEXT;
-inline constexpr std::string_view kRuntimeName = "webview2";
 
 // Handles one web message from the page on the UI thread: checks its source and
 // envelope, answers the built-in methods at once and hands every other method to a

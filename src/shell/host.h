@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -18,6 +19,10 @@
 #include "shell/launch_config.h"
 
 namespace vardeko {
+
+// What appInfo names as the browser engine (Host::runtimeName).
+inline constexpr std::string_view kRuntimeName = "webview2";
+inline constexpr std::string_view kWebKitRuntimeName = "webkitgtk";
 
 using InFlightCounter = std::atomic<std::uint32_t>;
 using HostClock = std::chrono::steady_clock;
@@ -56,6 +61,11 @@ class Host {
   std::shared_ptr<ServiceClient> serviceClient;
   std::shared_ptr<InFlightCounter> inFlight = std::make_shared<InFlightCounter>(0);
   std::u16string startUrl{kStartUrl};
+  // Where the renderer folder is served (LaunchConfig::pageOrigin) and the start URL
+  // there, which development runs replace.
+  std::u16string pageOrigin{kPrivateOrigin};
+  std::u16string defaultStartUrl{kStartUrl};
+  std::string_view runtimeName = kRuntimeName;
   std::filesystem::path dataDirectory;
   std::filesystem::path rendererDirectory;
 

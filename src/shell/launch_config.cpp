@@ -50,16 +50,19 @@ std::u16string SingleInstanceMutexName(std::u16string_view dataDirectory) {
   return name;
 }
 
-LaunchConfig ResolveLaunchConfig(LaunchPlatform& platform, PageSource source) {
+LaunchConfig ResolveLaunchConfig(LaunchPlatform& platform, PageSource source,
+                                 const PageOrigin& origin) {
   LaunchConfig config;
+  config.pageOrigin = origin.origin;
+  config.defaultStartUrl = origin.startUrl;
   config.rendererDirectory = ExecutableDirectory(platform) / u"renderer";
   config.dataDirectory = ResolveDataDirectory(platform);
   std::filesystem::create_directories(config.dataDirectory);
   config.serviceBaseUrl = ResolveServiceBaseUrl(platform);
   const bool development = !platform.ReadEnvironmentVariable(u"VARDEKO_DEV_URL").empty();
   config.startUrl = source == PageSource::kRendererFolder || development
-                        ? ResolveStartUrl(platform, config.rendererDirectory, kStartUrl)
-                        : std::u16string(kStartUrl);
+                        ? ResolveStartUrl(platform, config.rendererDirectory, origin.startUrl)
+                        : std::u16string(origin.startUrl);
   config.debugPort = ResolveDebugPort(platform);
   return config;
 }

@@ -24,6 +24,17 @@ inline constexpr std::u16string_view kStartUrl = u"https://app.vardeko.localhost
 static_assert(kPrivateOrigin.substr(8) == kVirtualHostName &&
               kStartUrl.substr(0, kPrivateOrigin.size()) == kPrivateOrigin);
 
+// The origin the renderer folder is served under and the start URL in it, per engine:
+// WebView2 lets the program answer an https name, WebKitGTK only a scheme of the
+// program's own, registered as secure.
+struct PageOrigin {
+  std::u16string_view origin;  // without a trailing slash
+  std::u16string_view startUrl;
+};
+inline constexpr PageOrigin kWebView2PageOrigin{kPrivateOrigin, kStartUrl};
+inline constexpr std::string_view kWebKitPageScheme = "vardeko";
+inline constexpr PageOrigin kWebKitPageOrigin{u"vardeko://app", u"vardeko://app/index.html"};
+
 // What a launch resolves from the environment and the executable's location.
 struct LaunchConfig {
   std::filesystem::path rendererDirectory;
@@ -31,6 +42,8 @@ struct LaunchConfig {
   std::string serviceBaseUrl;           // as configured; the service client validates it
   std::u16string startUrl;
   std::optional<std::u16string> debugPort;
+  std::u16string pageOrigin{kPrivateOrigin};
+  std::u16string defaultStartUrl{kStartUrl};
 };
 
 // Whether the launch serves the page from the renderer folder (the program) or only
@@ -39,7 +52,8 @@ enum class PageSource { kRendererFolder, kProtocolOnly };
 
 // Resolves every value in the order the program applies them and creates the data
 // directory. Throws the start-up failures of the steps below.
-LaunchConfig ResolveLaunchConfig(LaunchPlatform& platform, PageSource source);
+LaunchConfig ResolveLaunchConfig(LaunchPlatform& platform, PageSource source,
+                                 const PageOrigin& origin = kWebView2PageOrigin);
 
 // The folder of a module path: the last component and the separators before it go
 // ("\\" and "/" both count); a drive root keeps its separator.

@@ -68,8 +68,7 @@ std::filesystem::path RelativePath(std::string_view pagePath) {
 
 }  // namespace
 
-std::optional<std::string> PagePathOf(std::u16string_view uri) {
-  const std::u16string_view origin = kPrivateOrigin;
+std::optional<std::string> PagePathOf(std::u16string_view uri, std::u16string_view origin) {
   if (uri.size() <= origin.size() || uri.substr(0, origin.size()) != origin ||
       uri[origin.size()] != u'/') {
     return std::nullopt;
@@ -153,7 +152,7 @@ BrowserResult ServePageFile(Host& host, WebResourceRequestedArgs& args) noexcept
                      std::u16string(u"Allow: GET\r\n") + std::u16string(kNoSniff));
     }
     const std::optional<std::u16string> uri = args.Uri();
-    const std::optional<std::string> path = uri ? PagePathOf(*uri) : std::nullopt;
+    const std::optional<std::string> path = uri ? PagePathOf(*uri, host.pageOrigin) : std::nullopt;
     if (path == "index.html") return ServeStartDocument(host, args);
     RendererFile file;
     if (path)

@@ -14,11 +14,6 @@
 // program sees them, and so without the security headers.
 namespace vardeko {
 
-// The web resource filter: every request for the private origin, in every context.
-inline constexpr std::u16string_view kPageFilesFilter = u"https://app.vardeko.localhost/*";
-static_assert(kPageFilesFilter.substr(0, kPrivateOrigin.size()) == kPrivateOrigin &&
-              kPageFilesFilter.substr(kPrivateOrigin.size()) == u"/*");
-
 // Per file. The page's files are tens of KiB; the bound leaves room for a subset CJK web
 // font or a wasm module and keeps one read on the UI thread to a few milliseconds.
 inline constexpr std::size_t kMaxPageFileBytes = std::size_t{8} << 20;
@@ -31,7 +26,9 @@ inline constexpr std::size_t kMaxPagePathBytes = 1024;
 // control character or one of <>"|?*, a trailing dot or blank, or a device name
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension). Query and
 // fragment are ignored; the path is decoded once.
-std::optional<std::string> PagePathOf(std::u16string_view uri);
+// `origin` is the page origin served (Host::pageOrigin).
+std::optional<std::string> PagePathOf(std::u16string_view uri,
+                                      std::u16string_view origin = kPrivateOrigin);
 
 // "Content-Type" by the file name's extension, ASCII letters in any case;
 // "application/octet-stream" for any other.

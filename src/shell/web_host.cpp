@@ -67,7 +67,8 @@ void RegisterHandlers(Host& host) {
 // its headers; nothing is mapped to the folder.
 void ServeRendererFolder(Host& host) {
   BrowserView& view = *host.webview;
-  ThrowIfFailed(view.AddWebResourceRequestedFilter(kPageFilesFilter, kWebResourceContextAll));
+  ThrowIfFailed(
+      view.AddWebResourceRequestedFilter(host.pageOrigin + u"/*", kWebResourceContextAll));
   ThrowIfFailed(view.AddWebResourceRequested(
       [&host](WebResourceRequestedArgs& args) { return ServePageFile(host, args); }));
 }
@@ -198,7 +199,7 @@ void ReportThenClose(Host& host, std::u16string_view text) noexcept {
 
 void ReportWebViewFailure(Host& host) noexcept { ReportThenClose(host, kWebViewFailureText); }
 
-bool IsDevelopmentMode(const Host& host) { return host.startUrl != kStartUrl; }
+bool IsDevelopmentMode(const Host& host) { return host.startUrl != host.defaultStartUrl; }
 
 bool IsLastingCreationFailure(BrowserResult result) {
   constexpr BrowserResult kLasting[] = {
@@ -231,6 +232,8 @@ void Host::Start(const LaunchConfig& config, std::shared_ptr<ServiceClient> clie
   dataDirectory = config.dataDirectory;
   serviceClient = std::move(client);
   startUrl = config.startUrl;
+  pageOrigin = config.pageOrigin;
+  defaultStartUrl = config.defaultStartUrl;
   debugEnabled = config.debugPort.has_value();
 
   runtime = &browserRuntime;

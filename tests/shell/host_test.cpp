@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "base/dpi_scaling.h"
@@ -53,6 +54,22 @@ TEST_F(PageChannelTest, PostedTextReachesThePageThroughTheQueue) {
   ASSERT_EQ(event->message, WM_APP_POST_JSON);
   DeliverPostedJson(host, std::move(event->json));
   EXPECT_EQ(log->Take(), std::vector<std::string>{R"(page {"data":"截图","id":"x","ok":true})"});
+}
+
+TEST_F(PageChannelTest, EveryPostWakesTheWaitingLoopAfterTheEventIsQueued) {
+  UiEventQueue queue;
+  std::atomic<int> queuedWhenWoken{0};
+  queue.SetWakeUp([&queue, &queuedWhenWoken] {
+    // Taken from the waking thread: the event is there, and no lock of the queue is held.
+    if (queue.Take(std::chrono::milliseconds(0))) ++queuedWhenWoken;
+  });
+  std::thread worker([window = queue.window()] {
+    PostJsonToWindow(window, PostedJson(new std::string("{}")));
+    PostCloseConfirmed(window);
+    PostCloseAttempt(window);
+  });
+  worker.join();
+  EXPECT_EQ(queuedWhenWoken.load(), 3);
 }
 
 TEST_F(PageChannelTest, DeliveryAfterTheBrowserViewIsReleasedFreesTheText) {

@@ -142,6 +142,30 @@ TEST_F(PageFilesTest, OnlyFilesInsideTheFolderAreEverServed) {
   EXPECT_EQ(harness.Log(), (Log{"environment.createResponse 404 Not Found", "args.setResponse"}));
 }
 
+TEST_F(PageFilesTest, TheWebKitSchemeServesTheSameFolderAndNothingElse) {
+  harness.host.pageOrigin = kWebKitPageOrigin.origin;
+  struct Case {
+    const char16_t* uri;
+    const char* status;
+  };
+  for (const Case& c : {
+           Case{u"vardeko://app/assets/app.js", "200 OK"},
+           Case{u"vardeko://app/assets/app.js?v=1#x", "200 OK"},
+           Case{u"https://app.vardeko.localhost/assets/app.js", "404 Not Found"},
+           Case{u"vardeko://other/assets/app.js", "404 Not Found"},
+           Case{u"vardeko://app.evil/assets/app.js", "404 Not Found"},
+           Case{u"vardeko://app", "404 Not Found"},
+           Case{u"vardeko://app/../secret.txt", "404 Not Found"},
+       }) {
+    harness.Log();
+    RecordedResourceRequest request(harness.browser, c.uri, u"GET");
+    EXPECT_EQ(ServePageFile(harness.host, request), kBrowserOk) << WideToUtf8(c.uri);
+    EXPECT_EQ(harness.Log(),
+              (Log{"environment.createResponse " + std::string(c.status), "args.setResponse"}))
+        << WideToUtf8(c.uri);
+  }
+}
+
 TEST_F(PageFilesTest, OtherMethodsLargeFilesAndTheStartDocument) {
   for (const char16_t* method : {u"POST", u"HEAD", u"get", u"PUT"}) {
     const Answer answer = Get(u"/assets/app.js", method);

@@ -54,8 +54,8 @@ class WebHostTest : public ::testing::Test {
   }
 
   // Resolves the launch as the program does and starts the host with its service client.
-  void Start(Host& host) {
-    const LaunchConfig config = ResolveLaunchConfig(platform, PageSource::kRendererFolder);
+  void Start(Host& host, const PageOrigin& origin = kWebView2PageOrigin) {
+    const LaunchConfig config = ResolveLaunchConfig(platform, PageSource::kRendererFolder, origin);
     host.Start(config, std::make_shared<ApiBridge>(config.serviceBaseUrl, config.dataDirectory),
                runtime);
   }
@@ -138,6 +138,28 @@ TEST_F(WebHostTest, NormalRunConfiguresInOrderWithTheLockedDownValues) {
   EXPECT_FALSE(harness.host.debugEnabled);
   ASSERT_TRUE(harness.host.serviceClient);
   EXPECT_EQ(harness.host.serviceClient->ApiUrl(), "https://ledger.vardeko.com/api");
+}
+
+TEST_F(WebHostTest, EachEngineServesAndNavigatesUnderItsOwnOrigin) {
+  for (const PageOrigin& origin : {kWebView2PageOrigin, kWebKitPageOrigin}) {
+    harness.Log();
+    harness.host.webview.reset();
+    Start(harness.host, origin);
+    harness.browser.environmentCompleted(kBrowserOk,
+                                         std::make_shared<RecordingEnvironment>(harness.browser));
+    harness.browser.controllerCompleted(kBrowserOk,
+                                        std::make_unique<RecordingController>(harness.browser));
+    const std::string served = WideToUtf8(origin.origin);
+    const Log log = harness.Log();
+    EXPECT_EQ(
+        std::count(log.begin(), log.end(), "view.addWebResourceRequestedFilter " + served + "/* 0"),
+        1)
+        << served;
+    EXPECT_EQ(log.at(log.size() - 2), "view.navigate " + WideToUtf8(origin.startUrl));
+    EXPECT_FALSE(IsDevelopmentMode(harness.host)) << served;
+    // Developer tools stay off outside development and debug runs.
+    EXPECT_EQ(std::count(log.begin(), log.end(), "settings.devTools false"), 1) << served;
+  }
 }
 
 TEST_F(WebHostTest, DevelopmentRunSkipsLocalServingAndEnablesTools) {
