@@ -26,7 +26,8 @@ async function loadAppInfo() {
     element('info-version').textContent = info.version;
     element('info-api').textContent = info.apiUrl;
     element('info-session').textContent = info.persistentSession ? '已加密保存在本机' : '仅本次运行有效';
-    element('info-runtime').textContent = info.runtime === 'webview2' ? 'WebView2' : info.runtime;
+    const engines: Record<string, string> = { webview2: 'WebView2', webkitgtk: 'WebKitGTK' };
+    element('info-runtime').textContent = engines[info.runtime] ?? info.runtime;
   } catch (error) {
     element('info-message').textContent = messageOf(error);
   }
