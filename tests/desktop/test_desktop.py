@@ -26,6 +26,7 @@ ROOT = Path(__file__).resolve().parents[2]
 PROGRAM_DIR = Path(os.environ.get("VARDEKO_DESKTOP_DIR", ROOT / "build" / "linux-release" / "vardeko-desktop"))
 PROBE = Path(__file__).with_name("probe")
 UNSAVED = Path(__file__).with_name("unsaved")
+LEDGER = Path(__file__).with_name("ledger")
 SESSION_END_REASON = "有未保存的内容，请在 Vardeko 中确认后再关机。"
 INHIBIT_LOGOUT = 1
 TITLE = "Vardeko · Bokvara"
@@ -252,6 +253,22 @@ class DesktopTest(unittest.TestCase):
         close_by_window_manager(window)
         code, errors = program.wait()
         self.assertEqual((code, errors), (0, ""))
+
+    def test_a_ledger_entry_is_booked_through_the_channel(self):
+        service = self.demo()
+        shutil.copy2(PROGRAM_DIR / "vardeko", self.work / "vardeko")
+        shutil.copytree(LEDGER, self.work / "renderer")
+        program = Program(self, self.work, self.data, service.base + "/api")
+        window = program.window()
+        width, _ = screen_size()
+        wait_for(lambda: geometry(window)[2] == width, what="every reply (maximised)")
+        entries = [r for r in service.requests() if r["method"] == "POST" and r["path"].endswith("/entries")]
+        self.assertEqual(len(entries), 1)
+        self.assertEqual(entries[0]["json"]["idempotency_key"], "3f2b8c1e-5d4a-4e7b-9c0d-1a2b3c4d5e6f")
+        self.assertEqual(entries[0]["json"]["note"], "桌面程序记账")
+        self.assertTrue(any(name.lower() == "authorization" for name, _ in entries[0]["headers"]))
+        close_by_window_manager(window)
+        self.assertEqual(program.wait(), (0, ""))
 
     def test_a_web_process_that_ends_brings_the_page_back(self):
         service = self.demo()
