@@ -51,6 +51,9 @@ struct WindowMemory {
   // a message loop of their own inside the modal one), only after the loop ends.
   bool inSizeMove = false;
   bool refreshAfterSizeMove = false;
+  // The taskbars changed while the window was not maximised: asked again once it is
+  // (only a maximised window leaves their edges free), not at once.
+  bool taskbarsStale = false;
 };
 WindowMemory g_memory;
 
@@ -117,6 +120,7 @@ void KeepMaximizedOnTheWorkArea(HWND window, WINDOWPOS& position) {
 // maximised window takes the edges it now has to leave free.
 void RefreshTaskbars(HWND window) {
   KillTimer(window, kTaskbarRefreshTimer);
+  g_memory.taskbarsStale = false;
   g_memory.taskbars.Refresh();
   if (IsZoomed(window) == 0) return;
   const std::optional<MonitorArea> area =
@@ -163,6 +167,9 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       return result;
     }
     case WM_SIZE:
+      if (wParam == SIZE_MAXIMIZED && g_memory.taskbarsStale) {
+        SetTimer(window, kTaskbarRefreshTimer, kTaskbarRefreshDelayMs, nullptr);
+      }
       HandleSize(host, wParam == SIZE_MINIMIZED);
       return 0;
     case WM_MOVE:
@@ -170,7 +177,11 @@ LRESULT HandleMessage(Host& host, HWND window, UINT message, WPARAM wParam, LPAR
       return 0;
     case WM_SETTINGCHANGE:
     case WM_DISPLAYCHANGE:
-      SetTimer(window, kTaskbarRefreshTimer, kTaskbarRefreshDelayMs, nullptr);
+      if (IsZoomed(window) != 0) {
+        SetTimer(window, kTaskbarRefreshTimer, kTaskbarRefreshDelayMs, nullptr);
+      } else {
+        g_memory.taskbarsStale = true;
+      }
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_TIMER:
       if (wParam != kTaskbarRefreshTimer) return DefWindowProcW(window, message, wParam, lParam);
