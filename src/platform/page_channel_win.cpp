@@ -24,9 +24,15 @@ struct PostedQueue {
   std::deque<Posted> entries;
 };
 
+// Never destroyed: a request worker may still post while the process ends, after static
+// destructors have run.
 PostedQueue& Queue() {
-  static PostedQueue queue;
-  return queue;
+  static union Storage {
+    Storage() : queue() {}
+    ~Storage() {}
+    PostedQueue queue;
+  } storage;
+  return storage.queue;
 }
 
 }  // namespace
