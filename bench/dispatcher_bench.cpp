@@ -27,7 +27,7 @@ namespace {
 constexpr std::size_t kScreenshotChars = 16 * 1024 * 1024;
 
 class NullService final : public ServiceClient {
-  nlohmann::json Call(std::string_view, const nlohmann::json&) override { return nullptr; }
+  ServiceResult Call(std::string_view, nlohmann::json&) override { return nullptr; }
   std::string ApiUrl() const override { return "https://api.example.test/api"; }
   bool IsPersistent() const override { return true; }
 };
@@ -132,7 +132,8 @@ void BM_HandleWebMessage_Screenshot16MiB(benchmark::State& state) {
   testing::MemorySessionPlatform sessions;
   auto client =
       std::make_shared<ApiBridge>("https://api.example.test/api", "/data", sessions, engine);
-  client->Call("login", nlohmann::json::parse(R"([{"email":"a@b.c","password":"p"}])"));
+  nlohmann::json login = nlohmann::json::parse(R"([{"email":"a@b.c","password":"p"}])");
+  client->Call("login", login);
   bench.host.serviceClient = client;
   const std::u16string message = Utf8ToWide(ScreenshotMessage());
   std::size_t peak = 0;

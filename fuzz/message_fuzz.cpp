@@ -30,7 +30,7 @@ using namespace vardeko;
 class CountingClient final : public ServiceClient {
  public:
   explicit CountingClient(std::shared_ptr<ServiceClient> real) : real_(std::move(real)) {}
-  nlohmann::json Call(std::string_view method, const nlohmann::json& args) override {
+  ServiceResult Call(std::string_view method, nlohmann::json& args) override {
     calls.fetch_add(1);
     return real_->Call(method, args);
   }

@@ -51,6 +51,10 @@ std::size_t TextDepth(std::string_view text) {
 
 void CheckBoundedParser(std::string_view text, const nlohmann::json& value) {
   const std::optional<nlohmann::json> bounded = vardeko::ParseBoundedJson(text);
+  // Checked without a tree: the same verdict, and the span reads as the whole text.
+  const std::optional<std::string_view> span = vardeko::CheckBoundedJson(text);
+  if (span.has_value() != bounded.has_value()) std::abort();
+  if (span && nlohmann::json::parse(*span, nullptr, false) != *bounded) std::abort();
   if (!bounded) {
     // Inputs of this size cannot reach the value bound: only depth may refuse JSON.
     if (!value.is_discarded() && TextDepth(text) <= vardeko::kMaxJsonDepth) std::abort();
@@ -76,7 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Run([&] { vardeko::CheckMatch(value); });
   Run([&] { vardeko::CheckLedgerEntry(value); });
   Run([&] { vardeko::CheckCatalogFilter(value); });
-  Run([&] { vardeko::PrepareScreenshotUpload(value); });
+  Run([&] {
+    nlohmann::json taken = value;  // the image is decoded where it lies
+    vardeko::PrepareScreenshotUpload(taken);
+  });
   Run([&] {
     vardeko::PageQuery(vardeko::ArgumentAt(value, 0), vardeko::ArgumentAt(value, 1), 20);
   });

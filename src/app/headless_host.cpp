@@ -21,7 +21,7 @@ class ConsolePage final : public PageOnlyView {
  public:
   explicit ConsolePage(HeadlessHost& host) : host_(host) {}
 
-  void PostWebMessageAsJson(std::u16string_view text) override {
+  void PostWebMessageAsJson(const std::u16string& text) override {
     const SecretString utf8(WideToUtf8(text));
     host_.WritePage(utf8.view());
   }
@@ -47,6 +47,12 @@ class LineMessage final : public WebMessageReceivedArgs {
     return wide_;
   }
   std::optional<std::string_view> WebMessageAsUtf8() override { return text_.view(); }
+  void ReleaseText() noexcept override {
+    SecureWipe(text_.str());
+    std::string().swap(text_.str());
+    SecureWipe(wide_);
+    std::u16string().swap(wide_);
+  }
 
  private:
   std::u16string source_;

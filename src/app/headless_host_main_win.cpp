@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/headless_host.h"
+#include "app/line_reader.h"
 #include "base/detached_thread.h"
 #include "platform/page_channel_win.h"
 #include "platform/window_handle_win.h"
@@ -27,8 +28,6 @@ HWND CreateMessageWindow() {
 
 int main() {
   std::ios::sync_with_stdio(false);
-  // The reader thread must not flush the UI thread's output: cin is tied to cout.
-  std::cin.tie(nullptr);
   const HWND window = CreateMessageWindow();
   if (window == nullptr) {
     std::cerr << "vardeko-bridge: no message window\n";
@@ -40,16 +39,18 @@ int main() {
   if (!host.Configure(vardeko::SystemLaunchPlatform(), handle)) return 1;
 
   vardeko::StartDetachedThread([window, &lineHandled] {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      vardeko::PostedJson text(new std::string(std::move(line)));
+    vardeko::LineReader input(
+        [stdIn = GetStdHandle(STD_INPUT_HANDLE)](char* data, std::size_t size) {
+          DWORD read = 0;
+          return ReadFile(stdIn, data, static_cast<DWORD>(size), &read, nullptr) ? std::size_t{read}
+                                                                                 : 0;
+        });
+    while (vardeko::PostedJson text = input.Next()) {
       if (!PostMessageW(window, vardeko::kHeadlessInputLine, 0,
                         reinterpret_cast<LPARAM>(text.get()))) {
         break;
       }
       static_cast<void>(text.release());
-      line.clear();
       lineHandled.Acquire();
     }
     PostMessageW(window, vardeko::kHeadlessEndOfInput, 0, 0);

@@ -286,6 +286,7 @@ bool DecodeLongString(const Char* begin, const Char* end, json::string_t& out) {
 // kMaxJsonValues values. Returning false stops the parse at once.
 class BoundedBuilder {
  public:
+  static constexpr bool kKeepsValues = true;
   explicit BoundedBuilder(json& root) : root_(root) { containers_.reserve(kMaxJsonDepth); }
 
   template <class Value>
@@ -331,6 +332,28 @@ class BoundedBuilder {
   std::size_t values_ = 0;
 };
 
+// Counts and nests as BoundedBuilder does, keeping nothing: exactly the texts it builds
+// pass, and strings are checked without being decoded anywhere.
+class CheckingBuilder {
+ public:
+  static constexpr bool kKeepsValues = false;
+
+  template <class Value>
+  bool Scalar(Value&&) {
+    return ++values_ <= kMaxJsonValues;
+  }
+  bool Open(json::value_t) {
+    if (depth_ == kMaxJsonDepth || ++values_ > kMaxJsonValues) return false;
+    ++depth_;
+    return true;
+  }
+  void Close() { --depth_; }
+
+ private:
+  std::size_t depth_ = 0;
+  std::size_t values_ = 0;
+};
+
 // Reads one JSON text as the JSON library's parser does (RFC 8259, strict: nothing but
 // white space after the value, or a NUL, which ends the text for the library; a UTF-8
 // byte order mark skipped at the start; numbers
@@ -338,14 +361,17 @@ class BoundedBuilder {
 // handing the values to the builder in the library's order, without recursion. Strings
 // are scanned and decoded in blocks rather than one character at a time. UTF-16 text
 // reads as its strict UTF-8 conversion would.
-template <class Char>
+template <class Char, class Builder>
 class Parser {
  public:
-  Parser(std::basic_string_view<Char> text, BoundedBuilder& builder)
+  Parser(std::basic_string_view<Char> text, Builder& builder)
       : p_(text.data()), end_(text.data() + text.size()), builder_(builder) {}
   ~Parser() { SecureWipe(buffer_.data(), buffer_.size()); }
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
+
+  // Where reading stopped: the end of the text, or the NUL that ended it.
+  const Char* Position() const { return p_; }
 
   bool Run() {
     if constexpr (sizeof(Char) == 1) {
@@ -386,8 +412,11 @@ class Parser {
         if (!Scalar(c)) return false;
         next = Next::kAfterValue;
       } else if (next == Next::kKey) {
-        json::string_t name;
-        if (atEnd || *p_ != '"' || !String(name) || !builder_.Key(std::move(name))) {
+        if (atEnd || *p_ != '"') return false;
+        if constexpr (Builder::kKeepsValues) {
+          json::string_t name;
+          if (!String(&name) || !builder_.Key(std::move(name))) return false;
+        } else if (!String(nullptr)) {
           return false;
         }
         SkipSpace();
@@ -419,8 +448,9 @@ class Parser {
   bool Scalar(Char c) {
     switch (c) {
       case '"': {
+        if constexpr (!Builder::kKeepsValues) return String(nullptr) && builder_.Scalar(0);
         json::string_t text;
-        return String(text) && builder_.Scalar(std::move(text));
+        return String(&text) && builder_.Scalar(std::move(text));
       }
       case 't':
         return Literal("true") && builder_.Scalar(true);
@@ -486,8 +516,8 @@ class Parser {
     return std::isfinite(value) && builder_.Scalar(static_cast<json::number_float_t>(value));
   }
 
-  // The string at p_ (its opening quote) into `out`.
-  bool String(json::string_t& out) {
+  // The string at p_ (its opening quote) into `*out`; only checked when out is null.
+  bool String(json::string_t* out) {
     const Char* const begin = ++p_;
     const Char* close = begin;
     for (;;) {
@@ -498,10 +528,14 @@ class Parser {
       close += 2;  // the escaped unit cannot end the string
     }
     p_ = close + 1;
+    if (out == nullptr) {
+      CountBytes count;
+      return DecodeContents(begin, close, count);
+    }
     const auto units = static_cast<std::size_t>(close - begin);
     if (units > kCopiedStringBytes) {
-      if (DecodeLongString(begin, close, out)) return true;
-      SecureWipe(out);
+      if (DecodeLongString(begin, close, *out)) return true;
+      SecureWipe(*out);
       return false;
     }
     // At most one byte a unit from UTF-8, three from UTF-16.
@@ -513,14 +547,14 @@ class Parser {
     WriteBytes write{buffer_.data()};
     const bool valid = DecodeContents(begin, close, write);
     const auto length = static_cast<std::size_t>(write.out - buffer_.data());
-    if (valid) out.assign(buffer_.data(), length);
+    if (valid) out->assign(buffer_.data(), length);
     SecureWipe(buffer_.data(), length);
     return valid;
   }
 
   const Char* p_;
   const Char* const end_;
-  BoundedBuilder& builder_;
+  Builder& builder_;
   std::string buffer_;  // short strings are decoded here; wiped after each
   std::string number_;
 };
@@ -736,7 +770,7 @@ template <class Char>
 std::optional<json> Parse(std::basic_string_view<Char> text) {
   json root;
   BoundedBuilder builder(root);
-  if (!Parser<Char>(text, builder).Run()) {
+  if (!Parser<Char, BoundedBuilder>(text, builder).Run()) {
     WipeStrings(root);
     return std::nullopt;
   }
@@ -748,6 +782,19 @@ std::optional<json> Parse(std::basic_string_view<Char> text) {
 std::optional<json> ParseBoundedJson(std::string_view text) { return Parse(text); }
 
 std::optional<json> ParseBoundedJson(std::u16string_view text) { return Parse(text); }
+
+std::optional<std::string_view> CheckBoundedJson(std::string_view text) {
+  CheckingBuilder builder;
+  Parser<char, CheckingBuilder> parser(text, builder);
+  if (!parser.Run()) return std::nullopt;
+  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  const char* begin = text.data();
+  if (text.starts_with("\xEF\xBB\xBF")) begin += 3;
+  while (isSpace(*begin)) ++begin;  // a value follows
+  const char* end = parser.Position();
+  while (isSpace(end[-1])) --end;  // a value ends in none
+  return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
 
 std::size_t CompactLength(const json& value, std::size_t limit) {
   struct Frame {

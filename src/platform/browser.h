@@ -61,6 +61,9 @@ class WebMessageReceivedArgs {
   // The same text in UTF-8, from hosts that have it so (the headless bridge): it spares
   // a conversion each way. nullopt: read WebMessageAsJson.
   virtual std::optional<std::string_view> WebMessageAsUtf8() { return std::nullopt; }
+  // The text is not read again: a copy held for it is wiped (it may carry a password)
+  // and freed now, before a worker starts on the message (a screenshot is 32 MiB).
+  virtual void ReleaseText() noexcept {}
 };
 
 class NavigationStartingArgs {
@@ -148,8 +151,9 @@ class BrowserView {
   virtual ~BrowserView() = default;
 
   // Hands one JSON value to the page, which receives it as one message event. The
-  // result is not reported: no caller could act on a lost message.
-  virtual void PostWebMessageAsJson(std::u16string_view json) = 0;
+  // result is not reported: no caller could act on a lost message. A string, so the
+  // runtime can read it where it lies, terminated: replies are up to 64 MiB of UTF-16.
+  virtual void PostWebMessageAsJson(const std::u16string& json) = 0;
   // The same from UTF-8 text, for views that take it so; false when the view takes only
   // UTF-16 and nothing was posted.
   virtual bool PostWebMessageAsUtf8(std::string_view) { return false; }

@@ -385,20 +385,24 @@ class WebKitView : public BrowserView {
 
   // Replies carry service data: both buffers are sized once, before they are filled, so no
   // reallocation leaves an unwiped copy behind, and wiped after the call has copied them.
-  void PostWebMessageAsJson(std::u16string_view json) override {
+  void PostWebMessageAsJson(const std::u16string& json) override {
     std::string text;
-    if (!utf::Utf16ToUtf8(json, text)) return SecureWipe(text);
+    if (utf::Utf16ToUtf8(json, text)) PostWebMessageAsUtf8(text);
+    SecureWipe(text);
+  }
+  // Replies come in UTF-8 and the script is UTF-8: no round trip through UTF-16.
+  bool PostWebMessageAsUtf8(std::string_view text) override {
     std::string script;
     script.reserve(std::strlen(kDeliverFunction) + 4 + EscapedSize(text));
     script += kDeliverFunction;
     script += "(\"";
     AppendEscaped(text, script);
     script += "\")";
-    SecureWipe(text);
     webkit_web_view_evaluate_javascript(shared_->view.get(), script.data(),
                                         static_cast<gssize>(script.size()), nullptr, nullptr,
                                         nullptr, nullptr, nullptr);
     SecureWipe(script);
+    return true;
   }
 
   BrowserResult GetSettings(std::unique_ptr<BrowserSettings>& settings) override {

@@ -194,11 +194,18 @@ class WebMessageArgs final : public WebMessageReceivedArgs {
     if (FAILED(args_->get_WebMessageAsJson(json_.put()))) return std::nullopt;
     return AsUtf16View(json_.get());  // a null text reads as empty
   }
+  void ReleaseText() noexcept override { json_.reset(); }
 
  private:
+  // The runtime's copy of the message is ours to free; it may carry a password.
+  static void WipeAndFree(PWSTR text) noexcept {
+    SecureWipe(text, std::wcslen(text) * sizeof(wchar_t));
+    CoTaskMemFree(text);
+  }
+
   ICoreWebView2WebMessageReceivedEventArgs* args_;
   UniqueCoTaskMemString source_;
-  UniqueCoTaskMemString json_;
+  UniqueResource<PWSTR, &WipeAndFree> json_;
 };
 
 class NavigationArgs final : public NavigationStartingArgs {
@@ -359,11 +366,8 @@ class View final : public BrowserView {
  public:
   explicit View(ComPtr<ICoreWebView2> view) : view_(std::move(view)) {}
 
-  void PostWebMessageAsJson(std::u16string_view json) override {
-    // The copy carries service data like the reply it was made from.
-    std::wstring terminated = Terminated(json);
-    view_->PostWebMessageAsJson(terminated.c_str());
-    SecureWipe(terminated);
+  void PostWebMessageAsJson(const std::u16string& json) override {
+    view_->PostWebMessageAsJson(AsWide(json));
   }
   BrowserResult GetSettings(std::unique_ptr<BrowserSettings>& settings) override {
     ComPtr<ICoreWebView2Settings> raw;

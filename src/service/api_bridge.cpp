@@ -32,8 +32,8 @@ ApiBridge::ApiBridge(std::string serviceBaseUrl, std::filesystem::path dataDirec
 
 ApiBridge::~ApiBridge() = default;
 
-nlohmann::json ApiBridge::Call(std::string_view method, const nlohmann::json& args) {
-  return ConvertJsonErrorsAtServiceEntry([&]() -> nlohmann::json {
+ServiceResult ApiBridge::Call(std::string_view method, nlohmann::json& args) {
+  return ConvertJsonErrorsAtServiceEntry([&]() -> ServiceResult {
     if (!args.is_array()) Throw(failures::kInvalidInput);
     MethodContext context{state_->transport, state_->session};
     return RunServiceMethod(context, method, args);

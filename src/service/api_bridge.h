@@ -26,7 +26,7 @@ class ApiBridge final : public ServiceClient {
   ApiBridge(const ApiBridge&) = delete;
   ApiBridge& operator=(const ApiBridge&) = delete;
 
-  nlohmann::json Call(std::string_view method, const nlohmann::json& args) override;
+  ServiceResult Call(std::string_view method, nlohmann::json& args) override;
   std::string ApiUrl() const override;
   bool IsPersistent() const override;
 

@@ -324,9 +324,9 @@ HttpResponse HttpTransport::Raw(const RawRequest& request) {
   return response;
 }
 
-nlohmann::json HttpTransport::Json(std::u16string_view verb, std::string_view path,
-                                   const nlohmann::json* body, bool authenticated,
-                                   std::int32_t timeoutMs, const SessionSnapshot* snapshot) {
+HttpResponse HttpTransport::JsonExchange(std::u16string_view verb, std::string_view path,
+                                         const nlohmann::json* body, bool authenticated,
+                                         std::int32_t timeoutMs, const SessionSnapshot* snapshot) {
   // Serialised at its final size: a login body carries the password.
   SecretString text;
   if (body != nullptr) text = SerialiseSecret(*body);
@@ -341,11 +341,32 @@ nlohmann::json HttpTransport::Json(std::u16string_view verb, std::string_view pa
   request.snapshot = snapshot;
   request.idempotencyKey =
       body != nullptr && body->is_object() && body->contains("idempotency_key");
-  const HttpResponse response = Raw(request);
+  return Raw(request);
+}
+
+nlohmann::json HttpTransport::Json(std::u16string_view verb, std::string_view path,
+                                   const nlohmann::json* body, bool authenticated,
+                                   std::int32_t timeoutMs, const SessionSnapshot* snapshot) {
+  const HttpResponse response = JsonExchange(verb, path, body, authenticated, timeoutMs, snapshot);
   if (response.status == 204) return nullptr;
   std::optional<nlohmann::json> document = ParseBoundedJson(response.body.view());
   if (!document) Throw(failures::kInvalidResponse);
   return std::move(*document);
+}
+
+ServiceResult HttpTransport::Forward(std::u16string_view verb, std::string_view path,
+                                     const nlohmann::json* body, bool authenticated,
+                                     std::int32_t timeoutMs) {
+  HttpResponse response = JsonExchange(verb, path, body, authenticated, timeoutMs, nullptr);
+  if (response.status == 204) return nullptr;
+  return ForwardedReply(std::move(response.body));
+}
+
+ServiceResult ForwardedReply(SecretString body) {
+  const std::optional<std::string_view> value = CheckBoundedJson(body.view());
+  if (!value) Throw(failures::kInvalidResponse);
+  const auto offset = static_cast<std::size_t>(value->data() - body.view().data());
+  return ServiceResult::Forwarded(std::move(body), offset, value->size());
 }
 
 }  // namespace vardeko

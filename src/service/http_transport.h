@@ -10,6 +10,7 @@
 #include "base/secure_wipe.h"
 #include "service/http_engine.h"
 #include "service/service_address.h"
+#include "service/service_result.h"
 #include "service/session_store.h"
 
 namespace vardeko {
@@ -76,11 +77,24 @@ class HttpTransport {
                       bool authenticated, std::int32_t timeoutMs,
                       const SessionSnapshot* snapshot = nullptr);
 
+  // The same exchange, its reply passed on as it came once it checks as Json would take
+  // it (null for 204).
+  ServiceResult Forward(std::u16string_view verb, std::string_view path, const nlohmann::json* body,
+                        bool authenticated, std::int32_t timeoutMs);
+
  private:
+  HttpResponse JsonExchange(std::u16string_view verb, std::string_view path,
+                            const nlohmann::json* body, bool authenticated, std::int32_t timeoutMs,
+                            const SessionSnapshot* snapshot);
+
   const ServiceAddress& address_;
   SessionStore& session_;
   HttpEngine& engine_;
 };
+
+// A reply body checked as one JSON text within the bounds of ParseBoundedJson, passed on
+// without a tree; INVALID_RESPONSE when it is not.
+ServiceResult ForwardedReply(SecretString body);
 
 // The failure a non-2xx, non-3xx reply becomes: API_ERROR with the default message,
 // unless the body is {"error": {...}} with a string "code" and/or "message".

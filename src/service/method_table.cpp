@@ -13,22 +13,24 @@ namespace vardeko {
 namespace {
 
 using nlohmann::json;
-using Handler = json (*)(MethodContext&, const json&);
+// Every method answers with the service's reply as it came, except the sign-in methods
+// (their token is taken out), logout (nothing) and the image (re-encoded for the page).
+using Handler = ServiceResult (*)(MethodContext&, json&);
 
 const json& Arg(const json& args, std::size_t index) { return ArgumentAt(args, index); }
 
-json Get(MethodContext& c, const std::string& path, bool authenticated = true) {
-  return c.transport.Json(u"GET", path, nullptr, authenticated, kDefaultTimeoutMs);
+ServiceResult Get(MethodContext& c, const std::string& path, bool authenticated = true) {
+  return c.transport.Forward(u"GET", path, nullptr, authenticated, kDefaultTimeoutMs);
 }
-json Delete(MethodContext& c, const std::string& path) {
-  return c.transport.Json(u"DELETE", path, nullptr, true, kDefaultTimeoutMs);
+ServiceResult Delete(MethodContext& c, const std::string& path) {
+  return c.transport.Forward(u"DELETE", path, nullptr, true, kDefaultTimeoutMs);
 }
-json Post(MethodContext& c, const std::string& path, const json* body,
-          std::int32_t timeoutMs = kDefaultTimeoutMs) {
-  return c.transport.Json(u"POST", path, body, true, timeoutMs);
+ServiceResult Post(MethodContext& c, const std::string& path, const json* body,
+                   std::int32_t timeoutMs = kDefaultTimeoutMs) {
+  return c.transport.Forward(u"POST", path, body, true, timeoutMs);
 }
-json Patch(MethodContext& c, const std::string& path, const json& body) {
-  return c.transport.Json(u"PATCH", path, &body, true, kDefaultTimeoutMs);
+ServiceResult Patch(MethodContext& c, const std::string& path, const json& body) {
+  return c.transport.Forward(u"PATCH", path, &body, true, kDefaultTimeoutMs);
 }
 
 json LogIn(MethodContext& c, const json& args, const std::string& path) {
@@ -51,17 +53,17 @@ json LogIn(MethodContext& c, const json& args, const std::string& path) {
   return *user;
 }
 
-json Health(MethodContext& c, const json& args) {
+ServiceResult Health(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 0);
   return Get(c, "/health", false);
 }
-json Login(MethodContext& c, const json& args) { return LogIn(c, args, "/auth/login"); }
-json Register(MethodContext& c, const json& args) { return LogIn(c, args, "/auth/register"); }
-json Me(MethodContext& c, const json& args) {
+ServiceResult Login(MethodContext& c, json& args) { return LogIn(c, args, "/auth/login"); }
+ServiceResult Register(MethodContext& c, json& args) { return LogIn(c, args, "/auth/register"); }
+ServiceResult Me(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 0);
   return Get(c, "/me");
 }
-json Logout(MethodContext& c, const json& args) {
+ServiceResult Logout(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 0);
   SessionSnapshot snapshot = c.session.BeginLogout();
   if (!snapshot.token.empty()) {
@@ -71,9 +73,9 @@ json Logout(MethodContext& c, const json& args) {
   snapshot.token.Wipe();
   return nullptr;
 }
-json UploadMatch(MethodContext& c, const json& args) {
+ServiceResult UploadMatch(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
-  ScreenshotUpload upload = PrepareScreenshotUpload(Arg(args, 0));
+  ScreenshotUpload upload = PrepareScreenshotUpload(args[0]);
   RawRequest request;
   request.verb = u"POST";
   request.path = "/matches";
@@ -83,12 +85,9 @@ json UploadMatch(MethodContext& c, const json& args) {
   request.authenticated = true;
   request.timeoutMs = kLongTimeoutMs;
   request.cap = kJsonReplyCap;
-  const HttpResponse response = c.transport.Raw(request);
-  std::optional<json> reply = ParseBoundedJson(response.body.view());
-  if (!reply) Throw(failures::kInvalidResponse);
-  return std::move(*reply);
+  return ForwardedReply(c.transport.Raw(request).body);
 }
-json ListMatches(MethodContext& c, const json& args) {
+ServiceResult ListMatches(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 4);
   std::string path = "/matches?" + PageQuery(Arg(args, 0), Arg(args, 1), kDefaultPageSize);
   const std::string orderId = CheckOptionalRecordId(Arg(args, 2));
@@ -99,34 +98,34 @@ json ListMatches(MethodContext& c, const json& args) {
     path += confirmed.get<bool>() ? "&confirmed=true" : "&confirmed=false";
   return Get(c, path);
 }
-json MatchStats(MethodContext& c, const json& args) {
+ServiceResult MatchStats(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 1);
   const std::string orderId = CheckOptionalRecordId(Arg(args, 0));
   return Get(c, orderId.empty() ? "/matches/stats"
                                 : "/matches/stats?order_id=" + UrlEncodeComponent(orderId));
 }
-json MatchSettings(MethodContext& c, const json& args) {
+ServiceResult MatchSettings(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 0);
   return Get(c, "/matches/settings");
 }
-json UpdateMatchSettings(MethodContext& c, const json& args) {
+ServiceResult UpdateMatchSettings(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   CheckMatchSettings(Arg(args, 0));
   return Patch(c, "/matches/settings", Arg(args, 0));
 }
-json GetMatch(MethodContext& c, const json& args) {
+ServiceResult GetMatch(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   return Get(c, "/matches/" + CheckRecordId(Arg(args, 0)));
 }
-json DeleteMatch(MethodContext& c, const json& args) {
+ServiceResult DeleteMatch(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   return Delete(c, "/matches/" + CheckRecordId(Arg(args, 0)));
 }
-json RecognizeMatch(MethodContext& c, const json& args) {
+ServiceResult RecognizeMatch(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   return Post(c, "/matches/" + CheckRecordId(Arg(args, 0)) + "/recognize", nullptr, kLongTimeoutMs);
 }
-json MatchImage(MethodContext& c, const json& args) {
+ServiceResult MatchImage(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   const std::string path = "/matches/" + CheckRecordId(Arg(args, 0)) + "/image";
   RawRequest request;
@@ -142,91 +141,91 @@ json MatchImage(MethodContext& c, const json& args) {
   image["data_base64"] = EncodeBase64(response.body.view());
   return image;
 }
-json UpdateMatch(MethodContext& c, const json& args) {
+ServiceResult UpdateMatch(MethodContext& c, json& args) {
   CheckArgumentCount(args, 2, 2);
   const std::string id = CheckRecordId(Arg(args, 0));
   CheckMatch(Arg(args, 1));
   return Patch(c, "/matches/" + id, Arg(args, 1));
 }
-json ListBosses(MethodContext& c, const json& args) {
+ServiceResult ListBosses(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 1);
   const std::string q = Arg(args, 0).is_null() ? std::string() : CheckText(Arg(args, 0), 200);
   return Get(c, "/bosses?q=" + UrlEncodeComponent(q));
 }
-json GetBoss(MethodContext& c, const json& args) {
+ServiceResult GetBoss(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   return Get(c, "/bosses/" + CheckRecordId(Arg(args, 0)));
 }
-json CreateBoss(MethodContext& c, const json& args) {
+ServiceResult CreateBoss(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   CheckBoss(Arg(args, 0));
   return Post(c, "/bosses", &Arg(args, 0));
 }
-json UpdateBoss(MethodContext& c, const json& args) {
+ServiceResult UpdateBoss(MethodContext& c, json& args) {
   CheckArgumentCount(args, 2, 2);
   const std::string id = CheckRecordId(Arg(args, 0));
   CheckBoss(Arg(args, 1));
   return Patch(c, "/bosses/" + id, Arg(args, 1));
 }
-json ListOrders(MethodContext& c, const json& args) {
+ServiceResult ListOrders(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 1);
   const std::string bossId = CheckOptionalRecordId(Arg(args, 0));
   return Get(c, bossId.empty() ? "/orders" : "/orders?boss_id=" + UrlEncodeComponent(bossId));
 }
-json GetOrder(MethodContext& c, const json& args) {
+ServiceResult GetOrder(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   return Get(c, "/orders/" + CheckRecordId(Arg(args, 0)));
 }
-json CreateOrder(MethodContext& c, const json& args) {
+ServiceResult CreateOrder(MethodContext& c, json& args) {
   CheckArgumentCount(args, 2, 2);
   const std::string bossId = CheckRecordId(Arg(args, 0));
   CheckOrder(Arg(args, 1), OrderKind::kOrder);
   return Post(c, "/bosses/" + bossId + "/orders", &Arg(args, 1));
 }
-json UpdateOrder(MethodContext& c, const json& args) {
+ServiceResult UpdateOrder(MethodContext& c, json& args) {
   CheckArgumentCount(args, 2, 2);
   const std::string id = CheckRecordId(Arg(args, 0));
   CheckOrder(Arg(args, 1), OrderKind::kOrder);
   return Patch(c, "/orders/" + id, Arg(args, 1));
 }
-json ListOrderTemplates(MethodContext& c, const json& args) {
+ServiceResult ListOrderTemplates(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 0);
   return Get(c, "/order-templates");
 }
-json CreateOrderTemplate(MethodContext& c, const json& args) {
+ServiceResult CreateOrderTemplate(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   CheckOrder(Arg(args, 0), OrderKind::kTemplate);
   return Post(c, "/order-templates", &Arg(args, 0));
 }
-json UpdateOrderTemplate(MethodContext& c, const json& args) {
+ServiceResult UpdateOrderTemplate(MethodContext& c, json& args) {
   CheckArgumentCount(args, 2, 2);
   const std::string id = CheckRecordId(Arg(args, 0));
   CheckOrder(Arg(args, 1), OrderKind::kTemplate);
   return Patch(c, "/order-templates/" + id, Arg(args, 1));
 }
-json DeleteOrderTemplate(MethodContext& c, const json& args) {
+ServiceResult DeleteOrderTemplate(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 1);
   return Delete(c, "/order-templates/" + CheckRecordId(Arg(args, 0)));
 }
-json ListCatalog(MethodContext& c, const json& args) {
+ServiceResult ListCatalog(MethodContext& c, json& args) {
   CheckArgumentCount(args, 0, 1);
   const CatalogQuery query = CheckCatalogFilter(Arg(args, 0));
   return Get(c, "/catalog/items?q=" + UrlEncodeComponent(query.q) +
                     "&category=" + UrlEncodeComponent(query.category) + "&" + query.pageQuery);
 }
-json ListLedgerEntries(MethodContext& c, const json& args) {
+ServiceResult ListLedgerEntries(MethodContext& c, json& args) {
   CheckArgumentCount(args, 1, 3);
   // The page query is built before the order id is checked.
   const std::string pageQuery = PageQuery(Arg(args, 1), Arg(args, 2), kDefaultPageSize);
   return Get(c, "/orders/" + CheckRecordId(Arg(args, 0)) + "/entries?" + pageQuery);
 }
-json AddLedgerEntry(MethodContext& c, const json& args) {
+ServiceResult AddLedgerEntry(MethodContext& c, json& args) {
   CheckArgumentCount(args, 2, 2);
   const std::string orderId = CheckRecordId(Arg(args, 0));
   CheckLedgerEntry(Arg(args, 1));
   return Post(c, "/orders/" + orderId + "/entries", &Arg(args, 1));
 }
-json DeleteLedgerEntry(MethodContext& c, const json& args) {
+ServiceResult DeleteLedgerEntry(MethodContext& c, json& args) {
   CheckArgumentCount(args, 2, 2);
   // The entry id is checked before the order id.
   const std::string entryId = CheckRecordId(Arg(args, 1));
@@ -270,7 +269,7 @@ constexpr std::array<std::pair<std::string_view, Handler>, 31> kMethods = {{
 
 }  // namespace
 
-json RunServiceMethod(MethodContext& context, std::string_view method, const json& args) {
+ServiceResult RunServiceMethod(MethodContext& context, std::string_view method, json& args) {
   for (const auto& [name, handler] : kMethods) {
     if (name == method) return handler(context, args);
   }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "service/http_transport.h"
+#include "service/service_result.h"
 #include "service/session_store.h"
 
 namespace vardeko {
@@ -19,8 +20,10 @@ struct MethodContext {
 };
 
 // Runs the service method `method` (matched byte for byte) with the page's arguments,
-// which must already be an array. Raises INVALID_METHOD for a name not in the table.
-nlohmann::json RunServiceMethod(MethodContext& context, std::string_view method,
-                                const nlohmann::json& args);
+// which must already be an array; a method may take strings out of them (the
+// screenshot's text is decoded where it lies). Raises INVALID_METHOD for a name not in
+// the table.
+ServiceResult RunServiceMethod(MethodContext& context, std::string_view method,
+                               nlohmann::json& args);
 
 }  // namespace vardeko

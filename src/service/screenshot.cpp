@@ -158,19 +158,25 @@ bool IsContentTypeOk(std::string_view type) {
 
 bool IsScreenshotMediaType(std::string_view contentType) { return IsContentTypeOk(contentType); }
 
-std::string DecodeBase64(const json& value) {
+namespace {
+
+// The decoded length of a strict base64 text, or ApiFailure (INVALID_IMAGE).
+std::size_t DecodedLength(const json& value) {
   if (!value.is_string()) Throw(failures::kInvalidImage);
   const std::string& text = value.get_ref<const std::string&>();
   const std::size_t length = text.size();
   if (length == 0 || length > kMaxBase64Length || length % 4 != 0) Throw(failures::kImageSize);
-
   const std::size_t padding = text[length - 1] != '=' ? 0 : (text[length - 2] == '=' ? 2 : 1);
-  const std::size_t decodedLength = length / 4 * 3 - padding;
-  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t fullGroups = length / 4 - 1;  // the last group may carry padding
+  return length / 4 * 3 - padding;
+}
 
-  std::string out(decodedLength, '\0');
-  auto* o = reinterpret_cast<unsigned char*>(out.data());
+// Decodes the `length` characters at `in` (a multiple of 4, checked by DecodedLength)
+// into `decodedLength` bytes at `out`, which may be `in` itself: each store lands at or
+// before the characters it was decoded from, and after they were read.
+void Decode(const unsigned char* in, std::size_t length, unsigned char* o,
+            std::size_t decodedLength) {
+  const std::size_t padding = length / 4 * 3 - decodedLength;
+  const std::size_t fullGroups = length / 4 - 1;  // the last group may carry padding
   const unsigned char* const outEnd = o + decodedLength;
   std::uint32_t invalid = 0;
   std::size_t group = 0;
@@ -215,7 +221,27 @@ std::string DecodeBase64(const json& value) {
                                        static_cast<unsigned char>(bits >> 8),
                                        static_cast<unsigned char>(bits)};
   std::memcpy(o, groupBytes, 3 - padding);
+}
+
+}  // namespace
+
+std::string DecodeBase64(const json& value) {
+  const std::size_t decodedLength = DecodedLength(value);
+  const std::string& text = value.get_ref<const std::string&>();
+  std::string out(decodedLength, '\0');
+  Decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+         reinterpret_cast<unsigned char*>(out.data()), decodedLength);
   return out;
+}
+
+SecretString TakeDecodedBase64(json& value) {
+  const std::size_t decodedLength = DecodedLength(value);
+  SecretString text(std::move(value.get_ref<std::string&>()));
+  std::string& bytes = text.str();
+  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+  Decode(data, bytes.size(), data, decodedLength);
+  bytes.resize(decodedLength);  // within the buffer: its rest is wiped with it
+  return text;
 }
 
 std::string EncodeBase64(std::string_view bytes) {
@@ -257,7 +283,7 @@ std::string EncodeBase64(std::string_view bytes) {
   return out;
 }
 
-ScreenshotUpload PrepareScreenshotUpload(const json& record) {
+ScreenshotUpload PrepareScreenshotUpload(json& record) {
   if (!HasMember(record, "name") || !HasMember(record, "content_type") ||
       !HasMember(record, "data_base64")) {
     Throw(failures::kInvalidImage);
@@ -273,7 +299,7 @@ ScreenshotUpload PrepareScreenshotUpload(const json& record) {
   if (!IsContentTypeOk(contentType)) Throw(failures::kImageTypeUnsupported);
 
   ScreenshotUpload upload;
-  upload.body = SecretString(DecodeBase64(*record.find("data_base64")));
+  upload.body = TakeDecodedBase64(*record.find("data_base64"));
   const std::string orderId = HasMember(record, "order_id")
                                   ? CheckOptionalRecordId(*record.find("order_id"))
                                   : std::string();

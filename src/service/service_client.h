@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "service/service_result.h"
+
 namespace vardeko {
 
 // What the page bridge needs of the service client (ApiBridge). The bridge depends on
@@ -14,8 +16,10 @@ class ServiceClient {
   virtual ~ServiceClient() = default;
 
   // Runs one service method with the page's positional arguments and returns its
-  // result, or raises ApiFailure. Safe to enter from several worker threads at once.
-  virtual nlohmann::json Call(std::string_view method, const nlohmann::json& args) = 0;
+  // result, or raises ApiFailure. The method may take strings out of `args` (a
+  // screenshot is decoded where its text lies). Safe to enter from several worker
+  // threads at once.
+  virtual ServiceResult Call(std::string_view method, nlohmann::json& args) = 0;
 
   // The service base URL in use, as normalised.
   virtual std::string ApiUrl() const = 0;

@@ -157,6 +157,7 @@ void HandleWebMessage(Host& host, WebMessageReceivedArgs& args) noexcept {
       if (!parsed) return;
       message = std::move(*parsed);
     }
+    args.ReleaseText();
     std::optional<Request> request = CheckEnvelope(message.get(), id);
     if (!request) return;
     const std::string& method = request->method;

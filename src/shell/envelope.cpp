@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "base/bounded_json.h"
+
 namespace vardeko {
 
 nlohmann::json SuccessReply(const std::string& id, nlohmann::json data) {
@@ -10,6 +12,21 @@ nlohmann::json SuccessReply(const std::string& id, nlohmann::json data) {
   reply["id"] = id;
   reply["ok"] = true;
   return reply;
+}
+
+SecretString SuccessReplyText(const std::string& id, std::string_view data) {
+  constexpr std::string_view kOpen = R"({"data":)";
+  constexpr std::string_view kId = R"(,"id":)";
+  constexpr std::string_view kClose = R"(,"ok":true})";
+  const SecretString quotedId = SerialiseSecret(id);
+  SecretString text;
+  text.Reserve(kOpen.size() + data.size() + kId.size() + quotedId.size() + kClose.size());
+  text.Append(kOpen);
+  text.Append(data);
+  text.Append(kId);
+  text.Append(quotedId.view());
+  text.Append(kClose);
+  return text;
 }
 
 nlohmann::json FailureReply(const std::string& id, const ApiFailure& failure) {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "base/api_failure.h"
+#include "base/secure_wipe.h"
 
 // Envelopes of the page protocol. Serialised with the JSON library's default dump():
 // compact, non-ASCII unescaped, members in ascending byte order.
@@ -12,6 +14,10 @@ namespace vardeko {
 
 // {"data": data, "id": id, "ok": true}
 nlohmann::json SuccessReply(const std::string& id, nlohmann::json data);
+
+// The same, serialised around `data`, the JSON text of a service reply passed on as it
+// came, written once at its final size.
+SecretString SuccessReplyText(const std::string& id, std::string_view data);
 
 // {"error": {"code": ..., "message": ...}, "id": id, "ok": false}
 nlohmann::json FailureReply(const std::string& id, const ApiFailure& failure);

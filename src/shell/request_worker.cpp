@@ -10,19 +10,6 @@
 namespace vardeko {
 namespace {
 
-std::optional<nlohmann::json> BuildReply(RequestJob& job) noexcept {
-  try {
-    try {
-      return SuccessReply(job.id, job.serviceClient->Call(job.method, job.args.get()));
-    } catch (...) {
-      return FailureReply(job.id, CurrentFailureAtWorker());
-    }
-  } catch (...) {
-    // Even the failure reply could not be built (memory ran out): the reply is lost.
-    return std::nullopt;
-  }
-}
-
 // Parsed JSON and our own texts always serialise; should a result still fail to (text
 // that is not UTF-8), the page is told the call failed rather than left waiting. The
 // text is written once at its size, so no outgrown copy of the reply is left unwiped.
@@ -34,6 +21,23 @@ SecretString SerialiseReply(const std::string& id, const nlohmann::json& reply) 
   }
 }
 
+// The reply's text. A service reply passed on as it came is written around its text,
+// and its body goes before the text is posted: the two are never held with a third.
+std::optional<SecretString> BuildReply(RequestJob& job) noexcept {
+  try {
+    try {
+      ServiceResult result = job.serviceClient->Call(job.method, job.args.get());
+      if (result.forwarded()) return SuccessReplyText(job.id, result.text());
+      return SerialiseReply(job.id, SuccessReply(job.id, std::move(result.value())));
+    } catch (...) {
+      return SerialiseReply(job.id, FailureReply(job.id, CurrentFailureAtWorker()));
+    }
+  } catch (...) {
+    // Even the failure reply could not be built (memory ran out): the reply is lost.
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 void StartRequestWorker(RequestJob job) {
@@ -41,7 +45,7 @@ void StartRequestWorker(RequestJob job) {
 }
 
 void RunRequestJob(RequestJob job) noexcept {
-  std::optional<nlohmann::json> reply = BuildReply(job);
+  std::optional<SecretString> reply = BuildReply(job);
 
   // The slot is free from here, before the reply reaches the page, so a request sent in
   // reaction to this reply always finds it.
@@ -49,9 +53,7 @@ void RunRequestJob(RequestJob job) noexcept {
 
   if (!reply) return;
   try {
-    SecretString serialised = SerialiseReply(job.id, *reply);
-    reply.reset();
-    PostedJson text(new std::string(std::move(serialised.str())));
+    PostedJson text(new std::string(std::move(reply->str())));
     PostJsonToWindow(job.window, std::move(text));  // on failure the text is freed there
   } catch (...) {
     // Memory ran out: the reply is lost and the process goes on.

@@ -18,14 +18,18 @@ TEST(BoundedJsonTest, DepthAtTheBoundParsesAndOneMoreDoesNot) {
   ASSERT_TRUE(atBound);
   EXPECT_EQ(*atBound, json::parse(Nested(kMaxJsonDepth, "1")));
   EXPECT_FALSE(ParseBoundedJson(Nested(kMaxJsonDepth + 1)));
+  EXPECT_TRUE(CheckBoundedJson(Nested(kMaxJsonDepth, "1")));
+  EXPECT_FALSE(CheckBoundedJson(Nested(kMaxJsonDepth + 1)));
   // Objects count as arrays do, and a member overwritten later still had to be parsed.
   std::string objects;
   for (std::size_t i = 0; i < kMaxJsonDepth; ++i) objects += R"({"a":)";
   objects += "0" + std::string(kMaxJsonDepth, '}');
   EXPECT_TRUE(ParseBoundedJson(objects));
   EXPECT_FALSE(ParseBoundedJson(R"({"a":)" + Nested(kMaxJsonDepth) + R"(,"a":1})"));
+  EXPECT_FALSE(CheckBoundedJson(R"({"a":)" + Nested(kMaxJsonDepth) + R"(,"a":1})"));
   // The crash input of a stack overflow: refused at once, nothing recursed over it.
   EXPECT_FALSE(ParseBoundedJson(Nested(200000)));
+  EXPECT_FALSE(CheckBoundedJson(Nested(200000)));
 }
 
 TEST(BoundedJsonTest, ValueCountAtTheBoundParsesAndOneMoreDoesNot) {
@@ -37,9 +41,11 @@ TEST(BoundedJsonTest, ValueCountAtTheBoundParsesAndOneMoreDoesNot) {
   const std::optional<json> atBound = ParseBoundedJson(text);
   ASSERT_TRUE(atBound);
   EXPECT_EQ(atBound->size(), kMaxJsonValues - 1);
+  EXPECT_TRUE(CheckBoundedJson(text));
   text.back() = ',';
   text += "{}]";
   EXPECT_FALSE(ParseBoundedJson(text));
+  EXPECT_FALSE(CheckBoundedJson(text));
 }
 
 TEST(BoundedJsonTest, AgreesWithTheLibraryParser) {

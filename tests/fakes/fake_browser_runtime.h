@@ -114,7 +114,7 @@ class RecordingView final : public BrowserView {
  public:
   explicit RecordingView(RecordingBrowser& browser) : browser_(browser) {}
 
-  void PostWebMessageAsJson(std::u16string_view json) override {
+  void PostWebMessageAsJson(const std::u16string& json) override {
     browser_.Call("page", WideToUtf8(json));
   }
   BrowserResult GetSettings(std::unique_ptr<BrowserSettings>& settings) override {

@@ -14,11 +14,11 @@ namespace vardeko::testing {
 // until the test lets them through, one at a time or all at once.
 class FakeServiceClient final : public ServiceClient {
  public:
-  using Handler = std::function<nlohmann::json(std::string_view, const nlohmann::json&)>;
+  using Handler = std::function<ServiceResult(std::string_view, const nlohmann::json&)>;
 
   explicit FakeServiceClient(Handler handler = {}) : handler_(std::move(handler)) {}
 
-  nlohmann::json Call(std::string_view method, const nlohmann::json& args) override {
+  ServiceResult Call(std::string_view method, nlohmann::json& args) override {
     {
       std::unique_lock lock(mutex_);
       ++entered_;
@@ -26,7 +26,7 @@ class FakeServiceClient final : public ServiceClient {
       changed_.wait(lock, [this] { return !gated_ || passes_ > 0; });
       if (gated_) --passes_;
     }
-    return handler_ ? handler_(method, args) : nlohmann::json();
+    return handler_ ? handler_(method, args) : ServiceResult(nullptr);
   }
 
   std::string ApiUrl() const override { return "https://api.example.test/api"; }

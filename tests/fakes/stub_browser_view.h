@@ -13,7 +13,7 @@ class StubBrowserView final : public PageOnlyView {
   explicit StubBrowserView(std::function<void(std::u16string_view)> onPost = {})
       : onPost_(std::move(onPost)) {}
 
-  void PostWebMessageAsJson(std::u16string_view json) override {
+  void PostWebMessageAsJson(const std::u16string& json) override {
     if (onPost_) onPost_(json);
   }
 

@@ -11,7 +11,8 @@ namespace {
 void ExpectFailure(ApiBridge& bridge, std::string_view method, const nlohmann::json& args,
                    const FailureText& expected) {
   try {
-    bridge.Call(method, args);
+    nlohmann::json taken = args;
+    bridge.Call(method, taken);
     ADD_FAILURE() << method << " succeeded";
   } catch (const ApiFailure& failure) {
     EXPECT_EQ(failure.code(), expected.code) << method;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "fakes/expect_failure.h"
@@ -55,7 +56,15 @@ TEST(Base64Test, EncoderRoundTripsWithTheDecoder) {
     const std::string text = EncodeBase64(bytes);
     ASSERT_EQ(text.size(), (length + 2) / 3 * 4);
     ASSERT_EQ(DecodeBase64(text), bytes) << length;
+    // Decoded where it lies, the text's own buffer becomes the bytes.
+    json value = text;
+    ASSERT_EQ(TakeDecodedBase64(value).view(), bytes) << length;
+    EXPECT_EQ(value, "");
   }
+  std::string large(1 << 20, '\0');
+  for (char& b : large) b = static_cast<char>(random());
+  json value = EncodeBase64(large);
+  EXPECT_EQ(TakeDecodedBase64(value).view(), large);
 }
 
 // Every byte value at every position of the bulk of a text, which the vector path
@@ -73,8 +82,16 @@ TEST(Base64Test, EveryByteAtEveryPositionAgreesWithTheAlphabet) {
       changed[position] = static_cast<char>(value);
       const std::size_t index = alphabet.find(static_cast<char>(value));
       const bool inAlphabet = value != 0 && index != std::string::npos;
+      // Decoded where it lies, the same bytes or the same refusal.
+      std::optional<std::string> inPlace;
+      try {
+        json taken = changed;
+        inPlace = std::string(TakeDecodedBase64(taken).view());
+      } catch (const ApiFailure&) {
+      }
       try {
         const std::string decoded = DecodeBase64(changed);
+        if (inPlace != decoded) ++mismatches;
         // The six bits of the changed character land at bit 6 * position of the output.
         std::string expected = bytes;
         const std::size_t bit = position * 6;
@@ -87,7 +104,7 @@ TEST(Base64Test, EveryByteAtEveryPositionAgreesWithTheAlphabet) {
         }
         if (!inAlphabet || decoded != expected) ++mismatches;
       } catch (const ApiFailure& failure) {
-        if (inAlphabet || failure.code() != "INVALID_IMAGE") ++mismatches;
+        if (inAlphabet || failure.code() != "INVALID_IMAGE" || inPlace) ++mismatches;
       }
     }
   }
@@ -99,7 +116,9 @@ json Screenshot() {
 }
 
 TEST(ScreenshotRecordTest, PreparesBodyTypeAndHeaderLines) {
-  ScreenshotUpload upload = PrepareScreenshotUpload(Screenshot());
+  json shot = Screenshot();
+  ScreenshotUpload upload = PrepareScreenshotUpload(shot);
+  EXPECT_EQ(shot["data_base64"], "");  // decoded where it lay
   EXPECT_EQ(upload.body.view(), "ABC");
   EXPECT_EQ(upload.contentType, "image/png");
   EXPECT_EQ(upload.extraHeaders, "X-File-Name: %E6%88%AA%E5%9B%BE%201.png\r\n");
@@ -130,7 +149,11 @@ TEST(ScreenshotRecordTest, ChecksRunInTheirOrderWithTheirMessages) {
     }
     return FailureOf([&] { PrepareScreenshotUpload(record); });
   };
-  EXPECT_EQ(FailureOf([] { PrepareScreenshotUpload(json::array()); }), kData);
+  EXPECT_EQ(FailureOf([] {
+              json array = json::array();
+              PrepareScreenshotUpload(array);
+            }),
+            kData);
   EXPECT_EQ(failure("name", std::nullopt), kData);
   EXPECT_EQ(failure("data_base64", std::nullopt), kData);
   EXPECT_EQ(failure("name", std::string(256, 'n')), kNameOrType);

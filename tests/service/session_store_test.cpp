@@ -332,13 +332,15 @@ TEST_F(SessionStoreTest, LogoutThatCannotDeleteTheFileStaysALogoutAfterARestart)
   {
     ApiBridge bridge(url, data.path(), platform, engine);
     engine.reply.body = R"({"token":"tok-1","user":{"id":1}})";
-    bridge.Call("login", nlohmann::json::parse(credentials));
+    nlohmann::json login = nlohmann::json::parse(credentials);
+    bridge.Call("login", login);
     file = SessionStore(platform, url, data.path()).SessionFile();
     ASSERT_FALSE(FileBytes(file).empty());
     // As a file held open elsewhere on Windows: it cannot be deleted.
     platform.failDelete = true;
     engine.reply.status = 204;
-    EXPECT_EQ(bridge.Call("logout", nlohmann::json::array()), nlohmann::json());
+    nlohmann::json none = nlohmann::json::array();
+    EXPECT_EQ(bridge.Call("logout", none).ToJson(), nlohmann::json());
   }
   EXPECT_EQ(platform.erases, 1);
   EXPECT_TRUE(std::filesystem::exists(file));
@@ -346,14 +348,15 @@ TEST_F(SessionStoreTest, LogoutThatCannotDeleteTheFileStaysALogoutAfterARestart)
   // The restart finds no session: nothing is sent for a call that needs one.
   const int opened = engine.opened;
   ApiBridge restarted(url, data.path(), platform, engine);
-  EXPECT_EQ(FailureOf([&] { restarted.Call("me", nlohmann::json::array()); }),
-            Text(failures::kUnauthorized));
+  nlohmann::json none = nlohmann::json::array();
+  EXPECT_EQ(FailureOf([&] { restarted.Call("me", none); }), Text(failures::kUnauthorized));
   EXPECT_EQ(engine.opened, opened);
   // The next login writes the file again, and that session survives a restart.
   platform.failDelete = false;
   engine.reply.status = 200;
   engine.reply.body = R"({"token":"tok-2","user":{"id":1}})";
-  restarted.Call("login", nlohmann::json::parse(credentials));
+  nlohmann::json login = nlohmann::json::parse(credentials);
+  restarted.Call("login", login);
   EXPECT_EQ(SessionStore(platform, url, data.path()).TakeSnapshot().token.str(), "tok-2");
 }
 
