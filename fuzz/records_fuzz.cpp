@@ -51,10 +51,10 @@ std::size_t TextDepth(std::string_view text) {
 
 void CheckBoundedParser(std::string_view text, const nlohmann::json& value) {
   const std::optional<nlohmann::json> bounded = vardeko::ParseBoundedJson(text);
-  // Checked without a tree: the same verdict, and the span reads as the whole text.
-  const std::optional<std::string_view> span = vardeko::CheckBoundedJson(text);
-  if (span.has_value() != bounded.has_value()) std::abort();
-  if (span && nlohmann::json::parse(*span, nullptr, false) != *bounded) std::abort();
+  // Written compact without a tree: the same verdict, and the tree's own dump().
+  vardeko::SecretString written;
+  if (vardeko::AppendCompactBoundedJson(text, written) != bounded.has_value()) std::abort();
+  if (bounded && written.view() != bounded->dump()) std::abort();
   if (!bounded) {
     // Inputs of this size cannot reach the value bound: only depth may refuse JSON.
     if (!value.is_discarded() && TextDepth(text) <= vardeko::kMaxJsonDepth) std::abort();

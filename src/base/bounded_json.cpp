@@ -11,6 +11,9 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -332,26 +335,13 @@ class BoundedBuilder {
   std::size_t values_ = 0;
 };
 
-// Counts and nests as BoundedBuilder does, keeping nothing: exactly the texts it builds
-// pass, and strings are checked without being decoded anywhere.
-class CheckingBuilder {
- public:
-  static constexpr bool kKeepsValues = false;
-
-  template <class Value>
-  bool Scalar(Value&&) {
-    return ++values_ <= kMaxJsonValues;
-  }
-  bool Open(json::value_t) {
-    if (depth_ == kMaxJsonDepth || ++values_ > kMaxJsonValues) return false;
-    ++depth_;
-    return true;
-  }
-  void Close() { --depth_; }
-
- private:
-  std::size_t depth_ = 0;
-  std::size_t values_ = 0;
+// A string as it stands in the text, between its quotes, once checked as the library
+// reads strings; `escaped` when it holds a backslash.
+template <class Char>
+struct RawString {
+  const Char* begin = nullptr;
+  const Char* end = nullptr;
+  bool escaped = false;
 };
 
 // Reads one JSON text as the JSON library's parser does (RFC 8259, strict: nothing but
@@ -369,9 +359,6 @@ class Parser {
   ~Parser() { SecureWipe(buffer_.data(), buffer_.size()); }
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
-
-  // Where reading stopped: the end of the text, or the NUL that ended it.
-  const Char* Position() const { return p_; }
 
   bool Run() {
     if constexpr (sizeof(Char) == 1) {
@@ -415,9 +402,10 @@ class Parser {
         if (atEnd || *p_ != '"') return false;
         if constexpr (Builder::kKeepsValues) {
           json::string_t name;
-          if (!String(&name) || !builder_.Key(std::move(name))) return false;
-        } else if (!String(nullptr)) {
-          return false;
+          if (!String(name) || !builder_.Key(std::move(name))) return false;
+        } else {
+          RawString<Char> name;
+          if (!Raw(name) || !builder_.Key(name)) return false;
         }
         SkipSpace();
         if (p_ == end_ || *p_ != ':') return false;
@@ -448,9 +436,13 @@ class Parser {
   bool Scalar(Char c) {
     switch (c) {
       case '"': {
-        if constexpr (!Builder::kKeepsValues) return String(nullptr) && builder_.Scalar(0);
-        json::string_t text;
-        return String(&text) && builder_.Scalar(std::move(text));
+        if constexpr (Builder::kKeepsValues) {
+          json::string_t text;
+          return String(text) && builder_.Scalar(std::move(text));
+        } else {
+          RawString<Char> text;
+          return Raw(text) && builder_.Text(text);
+        }
       }
       case 't':
         return Literal("true") && builder_.Scalar(true);
@@ -516,8 +508,28 @@ class Parser {
     return std::isfinite(value) && builder_.Scalar(static_cast<json::number_float_t>(value));
   }
 
-  // The string at p_ (its opening quote) into `*out`; only checked when out is null.
-  bool String(json::string_t* out) {
+  // The string at p_ (its opening quote), checked but left where it stands.
+  bool Raw(RawString<Char>& string) {
+    const Char* const begin = ++p_;
+    const Char* close = begin;
+    bool escaped = false;
+    for (;;) {
+      close = FindQuoteOrBackslash(close, end_);
+      if (close == end_) return false;
+      if (*close == '"') break;
+      if (end_ - close < 2) return false;
+      escaped = true;
+      close += 2;  // the escaped unit cannot end the string
+    }
+    p_ = close + 1;
+    CountBytes count;
+    if (!DecodeContents(begin, close, count)) return false;
+    string = {begin, close, escaped};
+    return true;
+  }
+
+  // The string at p_ (its opening quote) into `out`.
+  bool String(json::string_t& out) {
     const Char* const begin = ++p_;
     const Char* close = begin;
     for (;;) {
@@ -528,14 +540,10 @@ class Parser {
       close += 2;  // the escaped unit cannot end the string
     }
     p_ = close + 1;
-    if (out == nullptr) {
-      CountBytes count;
-      return DecodeContents(begin, close, count);
-    }
     const auto units = static_cast<std::size_t>(close - begin);
     if (units > kCopiedStringBytes) {
-      if (DecodeLongString(begin, close, *out)) return true;
-      SecureWipe(*out);
+      if (DecodeLongString(begin, close, out)) return true;
+      SecureWipe(out);
       return false;
     }
     // At most one byte a unit from UTF-8, three from UTF-16.
@@ -547,7 +555,7 @@ class Parser {
     WriteBytes write{buffer_.data()};
     const bool valid = DecodeContents(begin, close, write);
     const auto length = static_cast<std::size_t>(write.out - buffer_.data());
-    if (valid) out->assign(buffer_.data(), length);
+    if (valid) out.assign(buffer_.data(), length);
     SecureWipe(buffer_.data(), length);
     return valid;
   }
@@ -674,7 +682,9 @@ class CompactWriter {
     }
   }
 
- private:
+  // The end of what is written so far.
+  char* position() const { return out_; }
+
   bool Put(std::string_view text) {
     if (text.size() > static_cast<std::size_t>(end_ - out_)) return false;
     std::memcpy(out_, text.data(), text.size());
@@ -762,8 +772,194 @@ class CompactWriter {
     return Put("\"");
   }
 
+ private:
   char* out_;
   char* const end_;
+};
+
+// Writes what dump() of the tree BoundedBuilder would build writes, straight from the
+// parser's events, building no tree: scalars as dump() writes them (a string without
+// escapes as it stands), and each object's members sorted by name, a duplicate name
+// keeping its last value. An object is rewritten in place when its members came in
+// another order. Counts and nests as BoundedBuilder does, so the same texts pass.
+class CompactBuilder {
+ public:
+  static constexpr bool kKeepsValues = false;
+
+  CompactBuilder(SecretString& out, SecretString& scratch)
+      : out_(out), scratch_(scratch), length_(out.size()) {
+    frames_.reserve(kMaxJsonDepth);
+  }
+  ~CompactBuilder() { out_.str().resize(length_); }
+  CompactBuilder(const CompactBuilder&) = delete;
+  CompactBuilder& operator=(const CompactBuilder&) = delete;
+
+  bool Scalar(std::nullptr_t) { return Value() && Put("null"); }
+  bool Scalar(bool value) { return Value() && Put(value ? "true" : "false"); }
+  template <class Number>
+  bool Scalar(Number value) {
+    if (!Value()) return false;
+    if constexpr (std::is_floating_point_v<Number>) {
+      return Put(json(value).dump());  // the shortest form, as dump() writes it
+    } else {
+      char digits[24];
+      const auto result = std::to_chars(digits, digits + sizeof digits, value);
+      return Put({digits, static_cast<std::size_t>(result.ptr - digits)});
+    }
+  }
+  bool Text(const RawString<char>& text) { return Value() && Quoted(text); }
+
+  bool Key(const RawString<char>& name) {
+    Frame& frame = frames_[depth_ - 1];
+    if (!frame.members.empty()) {
+      frame.members.back().end = length_;
+      if (!Put(",")) return false;
+    }
+    Member member;
+    member.begin = length_;
+    member.name = std::string_view(name.begin, static_cast<std::size_t>(name.end - name.begin));
+    if (name.escaped) {
+      member.decoded = Decoded(name);
+      member.escaped = true;
+    }
+    frame.members.push_back(std::move(member));
+    return Quoted(name) && Put(":");
+  }
+
+  bool Open(json::value_t type) {
+    if (depth_ == kMaxJsonDepth || !Value()) return false;
+    if (depth_ == frames_.size()) frames_.emplace_back();
+    Frame& frame = frames_[depth_++];
+    frame.object = type == json::value_t::object;
+    frame.elements = 0;
+    frame.members.clear();
+    frame.start = length_ + 1;
+    return Put(frame.object ? "{" : "[");
+  }
+
+  void Close() {
+    Frame& frame = frames_[--depth_];
+    if (frame.object && !frame.members.empty()) {
+      frame.members.back().end = length_;
+      if (!InOrder(frame.members)) Sort(frame);
+    }
+    Put(frame.object ? "}" : "]");
+  }
+
+ private:
+  struct Member {
+    std::string_view name;  // as it stands in the text
+    std::string decoded;    // when it holds escapes
+    bool escaped = false;
+    std::size_t begin = 0;  // the member's text in the output: name, colon, value
+    std::size_t end = 0;
+    std::string_view Name() const { return escaped ? std::string_view(decoded) : name; }
+  };
+  struct Frame {
+    bool object = false;
+    std::size_t elements = 0;
+    std::size_t start = 0;  // just after the opening bracket
+    std::vector<Member> members;
+  };
+
+  // Counts the value and writes the comma before an array's elements after the first.
+  bool Value() {
+    if (++values_ > kMaxJsonValues) return false;
+    if (depth_ == 0 || frames_[depth_ - 1].object) return true;
+    return frames_[depth_ - 1].elements++ == 0 || Put(",");
+  }
+
+  static bool InOrder(const std::vector<Member>& members) {
+    for (std::size_t i = 1; i < members.size(); ++i) {
+      if (!(members[i - 1].Name() < members[i].Name())) return false;
+    }
+    return true;
+  }
+
+  // Rewrites the object's members in name order, the last of equal names only. The
+  // result is never longer than the text it replaces.
+  void Sort(Frame& frame) {
+    std::vector<Member>& members = frame.members;
+    std::stable_sort(members.begin(), members.end(),
+                     [](const Member& a, const Member& b) { return a.Name() < b.Name(); });
+    std::string& out = out_.str();
+    const std::size_t size = length_ - frame.start;
+    if (scratch_.str().size() < size) {
+      scratch_.Wipe();
+      scratch_.Reserve(size);
+      scratch_.str().resize(scratch_.str().capacity());
+    }
+    char* const copy = scratch_.str().data();
+    std::memcpy(copy, out.data() + frame.start, size);
+    length_ = frame.start;
+    bool first = true;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (i + 1 < members.size() && members[i + 1].Name() == members[i].Name()) continue;
+      if (!first) out[length_++] = ',';
+      first = false;
+      const Member& member = members[i];
+      std::memcpy(out.data() + length_, copy + (member.begin - frame.start),
+                  member.end - member.begin);
+      length_ += member.end - member.begin;
+    }
+    SecureWipe(copy, size);
+  }
+
+  static std::string Decoded(const RawString<char>& text) {
+    CountBytes count;
+    DecodeContents(text.begin, text.end, count);
+    std::string decoded(count.count, '\0');
+    WriteBytes write{decoded.data()};
+    DecodeContents(text.begin, text.end, write);
+    return decoded;
+  }
+
+  bool Quoted(const RawString<char>& text) {
+    const auto size = static_cast<std::size_t>(text.end - text.begin);
+    if (!text.escaped) {
+      // Checked: no controls, quotes or backslashes, well-formed: dump() writes it so.
+      char* const room = Room(size + 2);
+      room[0] = '"';
+      std::memcpy(room + 1, text.begin, size);
+      room[size + 1] = '"';
+      length_ += size + 2;
+      return true;
+    }
+    std::string decoded = Decoded(text);
+    const std::size_t quoted = QuotedLength(decoded);
+    char* const room = Room(quoted);
+    CompactWriter writer(room, room + quoted);
+    const bool written = writer.Quoted(decoded);
+    SecureWipe(decoded);
+    length_ += quoted;
+    return written;
+  }
+
+  bool Put(std::string_view text) {
+    std::memcpy(Room(text.size()), text.data(), text.size());
+    length_ += text.size();
+    return true;
+  }
+
+  // `size` writable bytes past what is written, and one more for a closing bracket. A
+  // buffer outgrown is wiped (SecretString::Reserve).
+  char* Room(std::size_t size) {
+    std::string& out = out_.str();
+    const std::size_t needed = length_ + size + 1;
+    if (needed > out.size()) {
+      out.resize(length_);
+      if (needed > out.capacity()) out_.Reserve(std::max(out.capacity() * 2, needed));
+      out.resize(out.capacity());
+    }
+    return out.data() + length_;
+  }
+
+  SecretString& out_;
+  SecretString& scratch_;  // a copy of the object being sorted
+  std::size_t length_;     // written so far; past it the buffer is spare room
+  std::vector<Frame> frames_;
+  std::size_t depth_ = 0;
+  std::size_t values_ = 0;
 };
 
 template <class Char>
@@ -783,17 +979,14 @@ std::optional<json> ParseBoundedJson(std::string_view text) { return Parse(text)
 
 std::optional<json> ParseBoundedJson(std::u16string_view text) { return Parse(text); }
 
-std::optional<std::string_view> CheckBoundedJson(std::string_view text) {
-  CheckingBuilder builder;
-  Parser<char, CheckingBuilder> parser(text, builder);
-  if (!parser.Run()) return std::nullopt;
-  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  const char* begin = text.data();
-  if (text.starts_with("\xEF\xBB\xBF")) begin += 3;
-  while (isSpace(*begin)) ++begin;  // a value follows
-  const char* end = parser.Position();
-  while (isSpace(end[-1])) --end;  // a value ends in none
-  return std::string_view(begin, static_cast<std::size_t>(end - begin));
+bool AppendCompactBoundedJson(std::string_view text, SecretString& out) {
+  SecretString scratch;
+  bool parsed = false;
+  {
+    CompactBuilder builder(out, scratch);
+    parsed = Parser<char, CompactBuilder>(text, builder).Run();
+  }
+  return parsed;
 }
 
 std::size_t CompactLength(const json& value, std::size_t limit) {

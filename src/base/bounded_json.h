@@ -35,11 +35,11 @@ std::optional<nlohmann::json> ParseBoundedJson(std::string_view text);
 // the tree in one step; no UTF-8 copy of the whole text is made.
 std::optional<nlohmann::json> ParseBoundedJson(std::u16string_view text);
 
-// Whether ParseBoundedJson would take `text`, found without building anything (a reply
-// passed on as it came costs no tree): the span of its value, without the byte order
-// mark, the white space around it and anything from a NUL that ends the text on; or
-// nullopt for exactly the texts ParseBoundedJson refuses.
-std::optional<std::string_view> CheckBoundedJson(std::string_view text);
+// Appends to `out` what SerialiseSecret(*ParseBoundedJson(text)) would give, without
+// building the tree (a reply passed on to the page costs no tree: 32 MiB of records make
+// one of 130 MiB); false, with `out` holding a part of it, for exactly the texts
+// ParseBoundedJson refuses. A buffer outgrown on the way is wiped.
+bool AppendCompactBoundedJson(std::string_view text, SecretString& out);
 
 // The length of value.dump() (compact, non-ASCII unescaped), measured without
 // recursion; once the count passes `limit` it stops and returns a number above `limit`.

@@ -363,10 +363,12 @@ ServiceResult HttpTransport::Forward(std::u16string_view verb, std::string_view 
 }
 
 ServiceResult ForwardedReply(SecretString body) {
-  const std::optional<std::string_view> value = CheckBoundedJson(body.view());
-  if (!value) Throw(failures::kInvalidResponse);
-  const auto offset = static_cast<std::size_t>(value->data() - body.view().data());
-  return ServiceResult::Forwarded(std::move(body), offset, value->size());
+  SecretString text;
+  // White space goes: the text is seldom longer than the body.
+  text.Reserve(ServiceResult::kTextRoomBefore + body.size() + ServiceResult::kTextRoomAfter);
+  text.str().assign(ServiceResult::kTextRoomBefore, ' ');
+  if (!AppendCompactBoundedJson(body.view(), text)) Throw(failures::kInvalidResponse);
+  return ServiceResult::Text(std::move(text));  // the body goes here, before the reply is made
 }
 
 }  // namespace vardeko

@@ -77,8 +77,8 @@ class HttpTransport {
                       bool authenticated, std::int32_t timeoutMs,
                       const SessionSnapshot* snapshot = nullptr);
 
-  // The same exchange, its reply passed on as it came once it checks as Json would take
-  // it (null for 204).
+  // The same exchange, its reply passed on as the compact text of what Json would give
+  // (null for 204), without the tree.
   ServiceResult Forward(std::u16string_view verb, std::string_view path, const nlohmann::json* body,
                         bool authenticated, std::int32_t timeoutMs);
 
@@ -92,8 +92,8 @@ class HttpTransport {
   HttpEngine& engine_;
 };
 
-// A reply body checked as one JSON text within the bounds of ParseBoundedJson, passed on
-// without a tree; INVALID_RESPONSE when it is not.
+// A reply body checked as one JSON text within the bounds of ParseBoundedJson, made into
+// its compact text without a tree; INVALID_RESPONSE when it is not.
 ServiceResult ForwardedReply(SecretString body);
 
 // The failure a non-2xx, non-3xx reply becomes: API_ERROR with the default message,

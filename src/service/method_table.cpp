@@ -13,8 +13,9 @@ namespace vardeko {
 namespace {
 
 using nlohmann::json;
-// Every method answers with the service's reply as it came, except the sign-in methods
-// (their token is taken out), logout (nothing) and the image (re-encoded for the page).
+// Every method answers with the service's reply, passed on as text without its tree
+// (HttpTransport::Forward), except the sign-in methods (their token is taken out),
+// logout (nothing) and the image (re-encoded for the page).
 using Handler = ServiceResult (*)(MethodContext&, json&);
 
 const json& Arg(const json& args, std::size_t index) { return ArgumentAt(args, index); }

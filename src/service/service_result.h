@@ -12,42 +12,51 @@
 namespace vardeko {
 
 // What a service method answers: a value, or a service reply passed on to the page as
-// it came. A reply is checked as ParseBoundedJson would take it but no tree is built:
-// 32 MiB of records make a tree of some 130 MiB, and the page parses the text anyway.
+// its compact text (what the tree would serialise to), made without the tree: 32 MiB of
+// records make a tree of some 130 MiB.
 class ServiceResult {
  public:
+  // Bytes a text keeps free before it and, at least, after it: the reply envelope is
+  // written around the text where it lies ({"data": before, the id and "ok" after), so
+  // a 32 MiB reply is not copied once more.
+  static constexpr std::size_t kTextRoomBefore = 8;
+  static constexpr std::size_t kTextRoomAfter = 1024;
+
   ServiceResult(nlohmann::json value) noexcept : value_(std::move(value)) {}  // NOLINT: implicit
   ServiceResult(std::nullptr_t) noexcept {}                                   // NOLINT: implicit
 
-  // The checked value is `length` bytes at `offset` in `body` (CheckBoundedJson), given
-  // as numbers: a short text moves out of the string's own storage.
-  static ServiceResult Forwarded(SecretString body, std::size_t offset, std::size_t length) {
+  // `buffer` holds kTextRoomBefore bytes of room, then the compact serialisation of a
+  // checked reply (AppendCompactBoundedJson).
+  static ServiceResult Text(SecretString buffer) noexcept {
     ServiceResult result(nullptr);
-    result.body_ = std::move(body);
-    result.offset_ = offset;
-    result.length_ = length;
-    result.forwarded_ = true;
+    result.text_ = std::move(buffer);
+    result.isText_ = true;
     return result;
   }
 
-  bool forwarded() const noexcept { return forwarded_; }
-  // The value; null for a forwarded reply.
+  bool isText() const noexcept { return isText_; }
+  // The value; null for a text.
   nlohmann::json& value() noexcept { return value_; }
-  // The forwarded reply's JSON text; empty for a value.
-  std::string_view text() const noexcept { return body_.view().substr(offset_, length_); }
+  // The compact text; empty for a value.
+  std::string_view text() const noexcept {
+    return isText_ ? text_.view().substr(kTextRoomBefore) : std::string_view();
+  }
+  // The text's buffer, its room before it included; the result holds nothing after.
+  SecretString TakeBuffer() noexcept {
+    isText_ = false;
+    return std::move(text_);
+  }
 
-  // The value either way (a forwarded text parsed): for callers that look inside.
+  // The value either way (a text parsed): for callers that look inside.
   nlohmann::json ToJson() const {
-    if (!forwarded_) return value_;
+    if (!isText_) return value_;
     return ParseBoundedJson(text()).value();  // checked when it was made
   }
 
  private:
   nlohmann::json value_;
-  SecretString body_;  // a reply body: wiped when it goes
-  std::size_t offset_ = 0;
-  std::size_t length_ = 0;
-  bool forwarded_ = false;
+  SecretString text_;  // a reply body's data: wiped when it goes
+  bool isText_ = false;
 };
 
 }  // namespace vardeko

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/bounded_json.h"
+#include "shell/dispatcher.h"
 
 namespace vardeko {
 
@@ -14,15 +15,17 @@ nlohmann::json SuccessReply(const std::string& id, nlohmann::json data) {
   return reply;
 }
 
-SecretString SuccessReplyText(const std::string& id, std::string_view data) {
+SecretString SuccessReplyText(const std::string& id, ServiceResult& data) {
   constexpr std::string_view kOpen = R"({"data":)";
   constexpr std::string_view kId = R"(,"id":)";
   constexpr std::string_view kClose = R"(,"ok":true})";
+  static_assert(kOpen.size() == ServiceResult::kTextRoomBefore);
+  // An id escapes to at most six bytes a byte.
+  static_assert(kId.size() + 2 + 6 * kMaxIdBytes + kClose.size() <= ServiceResult::kTextRoomAfter);
   const SecretString quotedId = SerialiseSecret(id);
-  SecretString text;
-  text.Reserve(kOpen.size() + data.size() + kId.size() + quotedId.size() + kClose.size());
-  text.Append(kOpen);
-  text.Append(data);
+  SecretString text = data.TakeBuffer();
+  kOpen.copy(text.str().data(), kOpen.size());
+  // Within the room kept after the text for an id of up to 128 bytes: no growth.
   text.Append(kId);
   text.Append(quotedId.view());
   text.Append(kClose);

@@ -7,6 +7,7 @@
 
 #include "base/api_failure.h"
 #include "base/secure_wipe.h"
+#include "service/service_result.h"
 
 // Envelopes of the page protocol. Serialised with the JSON library's default dump():
 // compact, non-ASCII unescaped, members in ascending byte order.
@@ -15,9 +16,9 @@ namespace vardeko {
 // {"data": data, "id": id, "ok": true}
 nlohmann::json SuccessReply(const std::string& id, nlohmann::json data);
 
-// The same, serialised around `data`, the JSON text of a service reply passed on as it
-// came, written once at its final size.
-SecretString SuccessReplyText(const std::string& id, std::string_view data);
+// The same serialised, around the compact text of a service reply passed on
+// (ServiceResult::Text), written where the text lies; `data` is left holding nothing.
+SecretString SuccessReplyText(const std::string& id, ServiceResult& data);
 
 // {"error": {"code": ..., "message": ...}, "id": id, "ok": false}
 nlohmann::json FailureReply(const std::string& id, const ApiFailure& failure);

@@ -21,13 +21,12 @@ SecretString SerialiseReply(const std::string& id, const nlohmann::json& reply) 
   }
 }
 
-// The reply's text. A service reply passed on as it came is written around its text,
-// and its body goes before the text is posted: the two are never held with a third.
+// The reply's text. A service reply passed on as text is written around it.
 std::optional<SecretString> BuildReply(RequestJob& job) noexcept {
   try {
     try {
       ServiceResult result = job.serviceClient->Call(job.method, job.args.get());
-      if (result.forwarded()) return SuccessReplyText(job.id, result.text());
+      if (result.isText()) return SuccessReplyText(job.id, result);
       return SerialiseReply(job.id, SuccessReply(job.id, std::move(result.value())));
     } catch (...) {
       return SerialiseReply(job.id, FailureReply(job.id, CurrentFailureAtWorker()));

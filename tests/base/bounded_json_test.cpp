@@ -13,23 +13,29 @@ std::string Nested(std::size_t depth, const std::string& inner = "") {
   return std::string(depth, '[') + inner + std::string(depth, ']');
 }
 
+// Whether the compact writer takes the text (it must take what the parser takes).
+bool Compact(const std::string& text) {
+  SecretString out;
+  return AppendCompactBoundedJson(text, out);
+}
+
 TEST(BoundedJsonTest, DepthAtTheBoundParsesAndOneMoreDoesNot) {
   const std::optional<json> atBound = ParseBoundedJson(Nested(kMaxJsonDepth, "1"));
   ASSERT_TRUE(atBound);
   EXPECT_EQ(*atBound, json::parse(Nested(kMaxJsonDepth, "1")));
   EXPECT_FALSE(ParseBoundedJson(Nested(kMaxJsonDepth + 1)));
-  EXPECT_TRUE(CheckBoundedJson(Nested(kMaxJsonDepth, "1")));
-  EXPECT_FALSE(CheckBoundedJson(Nested(kMaxJsonDepth + 1)));
+  EXPECT_TRUE(Compact(Nested(kMaxJsonDepth, "1")));
+  EXPECT_FALSE(Compact(Nested(kMaxJsonDepth + 1)));
   // Objects count as arrays do, and a member overwritten later still had to be parsed.
   std::string objects;
   for (std::size_t i = 0; i < kMaxJsonDepth; ++i) objects += R"({"a":)";
   objects += "0" + std::string(kMaxJsonDepth, '}');
   EXPECT_TRUE(ParseBoundedJson(objects));
   EXPECT_FALSE(ParseBoundedJson(R"({"a":)" + Nested(kMaxJsonDepth) + R"(,"a":1})"));
-  EXPECT_FALSE(CheckBoundedJson(R"({"a":)" + Nested(kMaxJsonDepth) + R"(,"a":1})"));
+  EXPECT_FALSE(Compact(R"({"a":)" + Nested(kMaxJsonDepth) + R"(,"a":1})"));
   // The crash input of a stack overflow: refused at once, nothing recursed over it.
   EXPECT_FALSE(ParseBoundedJson(Nested(200000)));
-  EXPECT_FALSE(CheckBoundedJson(Nested(200000)));
+  EXPECT_FALSE(Compact(Nested(200000)));
 }
 
 TEST(BoundedJsonTest, ValueCountAtTheBoundParsesAndOneMoreDoesNot) {
@@ -41,11 +47,11 @@ TEST(BoundedJsonTest, ValueCountAtTheBoundParsesAndOneMoreDoesNot) {
   const std::optional<json> atBound = ParseBoundedJson(text);
   ASSERT_TRUE(atBound);
   EXPECT_EQ(atBound->size(), kMaxJsonValues - 1);
-  EXPECT_TRUE(CheckBoundedJson(text));
+  EXPECT_TRUE(Compact(text));
   text.back() = ',';
   text += "{}]";
   EXPECT_FALSE(ParseBoundedJson(text));
-  EXPECT_FALSE(CheckBoundedJson(text));
+  EXPECT_FALSE(Compact(text));
 }
 
 TEST(BoundedJsonTest, AgreesWithTheLibraryParser) {
@@ -66,6 +72,29 @@ TEST(BoundedJsonTest, AgreesWithTheLibraryParser) {
   for (const std::string text :
        {"", "[1] [2]", "[1,]", "{'a':1}", "[1e400]", "// c\n1", R"(["\ud800"])", "\"\x01\""}) {
     EXPECT_FALSE(ParseBoundedJson(text)) << text;
+  }
+}
+
+// Written without a tree, a text comes out as the tree's dump(): members sorted by their
+// decoded names, the last of a name kept, scalars in their dump() forms.
+TEST(BoundedJsonTest, CompactTextIsWhatTheTreeDumps) {
+  for (const std::string& text : {
+           std::string(R"({"b":1,"a":2})"),
+           std::string(R"({"b":1,"a":2,"b":{"z":[1,{"y":0,"x":1}],"a":null},"c":[]})"),
+           std::string(R"([{"id":3,"name":"x","id":4},{"k":{"k":{"k":1,"j":2},"k":3}}])"),
+           std::string(R"({"\u0062":1,"a":2,"\u0061":3,"ab":4,"a\u0000":5})"),
+           std::string(R"({"é":1,"z":2,"\u00e9x":3})"),
+           std::string(" [ 1E2 , -0 , 0.1 , 1e-7 , -1.5e300 , 18446744073709551616 ] "),
+           std::string(R"(["\/\"\\\b\f\n\r\t\u0001\u007f\u00e9\ud83d\ude00", "plain 文本", ""])"),
+           std::string("\xEF\xBB\xBF{\"a\" :\t{ } ,\"b\":[ ]}\r\n"),
+           std::string("{\"b\":1,\"a\":2}") + '\0' + "not read",
+           std::string("\"text\""),
+           std::string("true"),
+       }) {
+    const std::string expected = json::parse(text).dump();
+    SecretString out(std::string_view("prefix:"));
+    ASSERT_TRUE(AppendCompactBoundedJson(text, out)) << text;
+    EXPECT_EQ(out.view(), "prefix:" + expected) << text;
   }
 }
 
