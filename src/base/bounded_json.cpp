@@ -307,7 +307,10 @@ class BoundedBuilder {
     containers_.push_back(container);
     return true;
   }
-  void Close() { containers_.pop_back(); }
+  bool Close() {
+    containers_.pop_back();
+    return true;
+  }
 
  private:
   // Places the value in the open container (or as the root). Elements of an array are
@@ -388,7 +391,7 @@ class Parser {
           SkipSpace();
           if (p_ < end_ && *p_ == (object ? '}' : ']')) {
             ++p_;
-            builder_.Close();
+            if (!builder_.Close()) return false;
             next = Next::kAfterValue;
           } else {
             objects.push_back(object);
@@ -420,7 +423,7 @@ class Parser {
         } else if (*p_ == (objects.back() ? '}' : ']')) {
           ++p_;
           objects.pop_back();
-          builder_.Close();
+          if (!builder_.Close()) return false;
         } else {
           return false;
         }
@@ -781,15 +784,18 @@ class CompactWriter {
 // parser's events, building no tree: scalars as dump() writes them (a string without
 // escapes as it stands), and each object's members sorted by name, a duplicate name
 // keeping its last value. An object is rewritten in place when its members came in
-// another order. Counts and nests as BoundedBuilder does, so the same texts pass.
+// another order. Counts and nests as BoundedBuilder does, so the same texts pass; stops
+// (TooCostly) once the rewriting would have moved more than a few times the text: objects
+// out of order nested deep move their contents once a level.
 class CompactBuilder {
  public:
   static constexpr bool kKeepsValues = false;
 
-  CompactBuilder(SecretString& out, SecretString& scratch)
-      : out_(out), scratch_(scratch), length_(out.size()) {
+  CompactBuilder(SecretString& out, SecretString& scratch, std::size_t textSize)
+      : out_(out), scratch_(scratch), length_(out.size()), moveBudget_(4 * textSize + 65536) {
     frames_.reserve(kMaxJsonDepth);
   }
+  bool TooCostly() const { return tooCostly_; }
   ~CompactBuilder() { out_.str().resize(length_); }
   CompactBuilder(const CompactBuilder&) = delete;
   CompactBuilder& operator=(const CompactBuilder&) = delete;
@@ -837,13 +843,13 @@ class CompactBuilder {
     return Put(frame.object ? "{" : "[");
   }
 
-  void Close() {
+  bool Close() {
     Frame& frame = frames_[--depth_];
     if (frame.object && !frame.members.empty()) {
       frame.members.back().end = length_;
-      if (!InOrder(frame.members)) Sort(frame);
+      if (!InOrder(frame.members) && !Sort(frame)) return false;
     }
-    Put(frame.object ? "}" : "]");
+    return Put(frame.object ? "}" : "]");
   }
 
  private:
@@ -878,12 +884,17 @@ class CompactBuilder {
 
   // Rewrites the object's members in name order, the last of equal names only. The
   // result is never longer than the text it replaces.
-  void Sort(Frame& frame) {
+  bool Sort(Frame& frame) {
+    const std::size_t size = length_ - frame.start;
+    if (size > moveBudget_) {
+      tooCostly_ = true;
+      return false;
+    }
+    moveBudget_ -= size;
     std::vector<Member>& members = frame.members;
     std::stable_sort(members.begin(), members.end(),
                      [](const Member& a, const Member& b) { return a.Name() < b.Name(); });
     std::string& out = out_.str();
-    const std::size_t size = length_ - frame.start;
     if (scratch_.str().size() < size) {
       scratch_.Wipe();
       scratch_.Reserve(size);
@@ -903,6 +914,7 @@ class CompactBuilder {
       length_ += member.end - member.begin;
     }
     SecureWipe(copy, size);
+    return true;
   }
 
   static std::string Decoded(const RawString<char>& text) {
@@ -955,8 +967,10 @@ class CompactBuilder {
   }
 
   SecretString& out_;
-  SecretString& scratch_;  // a copy of the object being sorted
-  std::size_t length_;     // written so far; past it the buffer is spare room
+  SecretString& scratch_;   // a copy of the object being sorted
+  std::size_t length_;      // written so far; past it the buffer is spare room
+  std::size_t moveBudget_;  // bytes the sorting may still move
+  bool tooCostly_ = false;
   std::vector<Frame> frames_;
   std::size_t depth_ = 0;
   std::size_t values_ = 0;
@@ -980,13 +994,23 @@ std::optional<json> ParseBoundedJson(std::string_view text) { return Parse(text)
 std::optional<json> ParseBoundedJson(std::u16string_view text) { return Parse(text); }
 
 bool AppendCompactBoundedJson(std::string_view text, SecretString& out) {
-  SecretString scratch;
-  bool parsed = false;
+  const std::size_t start = out.size();
+  bool tooCostly = false;
   {
-    CompactBuilder builder(out, scratch);
-    parsed = Parser<char, CompactBuilder>(text, builder).Run();
+    SecretString scratch;
+    CompactBuilder builder(out, scratch, text.size());
+    if (Parser<char, CompactBuilder>(text, builder).Run()) return true;
+    tooCostly = builder.TooCostly();
   }
-  return parsed;
+  if (!tooCostly) return false;
+  // Sorting where the members lie would move the text over and over: the tree, within
+  // its own bounds, costs less for such a text.
+  const std::optional<json> tree = ParseBoundedJson(text);
+  if (!tree) return false;
+  const SecretString compact = SerialiseSecret(*tree);
+  out.str().resize(start);  // the part written stays in the buffer, wiped with it
+  out.Append(compact.view());
+  return true;
 }
 
 std::size_t CompactLength(const json& value, std::size_t limit) {

@@ -171,7 +171,7 @@ std::size_t DecodedLength(const json& value) {
 }
 
 // Decodes the `length` characters at `in` (a multiple of 4, checked by DecodedLength)
-// into `decodedLength` bytes at `out`, which may be `in` itself: each store lands at or
+// into `decodedLength` bytes at `o`, which may be `in` itself: each store lands at or
 // before the characters it was decoded from, and after they were read.
 void Decode(const unsigned char* in, std::size_t length, unsigned char* o,
             std::size_t decodedLength) {
