@@ -264,6 +264,35 @@ TEST_F(DispatcherTest, ServiceMethodsRunOnAWorkerAndReplyThroughTheWindow) {
   EXPECT_EQ(harness.host.inFlight->load(), 0u);
 }
 
+// The message's own text goes as soon as it is parsed, before the worker starts: a
+// screenshot is 32 MiB of it, and a login's carries the password.
+TEST_F(DispatcherTest, MessageTextIsReleasedBeforeTheWorkerStarts) {
+  class Message final : public WebMessageReceivedArgs {
+   public:
+    Message(std::u16string source, std::u16string text)
+        : source_(std::move(source)), text_(std::move(text)) {}
+    std::optional<std::u16string_view> Source() override { return source_; }
+    std::optional<std::u16string_view> WebMessageAsJson() override { return text_; }
+    void ReleaseText() noexcept override { released = true; }
+    bool released = false;
+
+   private:
+    std::u16string source_;
+    std::u16string text_;
+  };
+  Message message(harness.host.startUrl, Utf8ToWide(Request("r", "health", "[]")));
+  bool releasedFirst = false;
+  harness.service = std::make_shared<FakeServiceClient>([&](auto, auto&) {
+    releasedFirst = message.released;  // read after the thread started: ordered
+    return nullptr;
+  });
+  harness.host.serviceClient = harness.service;
+  HandleWebMessage(harness.host, message);
+  ASSERT_EQ(harness.Pump(), WM_APP_POST_JSON);
+  EXPECT_TRUE(releasedFirst);
+  EXPECT_EQ(harness.Log(), Log{Ok("r")});
+}
+
 TEST_F(DispatcherTest, MissingServiceClientGivesTheSlotBack) {
   harness.host.serviceClient.reset();
   harness.Post(Request("r", "health", "[]"));
