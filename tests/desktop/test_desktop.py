@@ -340,8 +340,14 @@ class DesktopTest(unittest.TestCase):
         # The page's title bar, away from its buttons.
         xdotool("mousemove", "--sync", str(x + 300), str(y + 25))
         xdotool("mousedown", "1")
-        for step in range(1, 11):
-            xdotool("mousemove", "--sync", str(x + 300 + 8 * step), str(y + 25 + 6 * step))
+        # The page asks for the move as the button goes down; the window manager's drag
+        # starts once that request has come through, so the pointer goes on moving, in
+        # small steps, until the window follows (a busy machine takes a while).
+        for step in range(1, 61):
+            xdotool("mousemove", "--sync", str(x + 300 + 4 * step), str(y + 25 + 3 * step))
+            if geometry(window)[:2] != resized[:2]:
+                break
+            time.sleep(0.02)
         xdotool("mouseup", "1")
         wait_for(lambda: geometry(window)[:2] != resized[:2], what="the window moved")
         moved = geometry(window)
