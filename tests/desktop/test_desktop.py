@@ -333,6 +333,13 @@ class DesktopTest(unittest.TestCase):
         # The right resize band, 7 pixels wide.
         xdotool("mousemove", "--sync", str(x + width - 3), str(y + height // 2))
         xdotool("mousedown", "1")
+        # The window manager's resize starts once the press has
+        # come through, so the pointer goes on until the window follows.
+        for step in range(1, 41):
+            xdotool("mousemove", "--sync", str(x + width - 3 - 5 * step), str(y + height // 2))
+            if geometry(window)[2] < width:
+                break
+            time.sleep(0.02)
         xdotool("mousemove", "--sync", str(x + width - 103), str(y + height // 2))
         xdotool("mouseup", "1")
         wait_for(lambda: geometry(window)[2] <= width - 90, what="the window narrower")
