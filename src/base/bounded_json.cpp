@@ -685,9 +685,6 @@ class CompactWriter {
     }
   }
 
-  // The end of what is written so far.
-  char* position() const { return out_; }
-
   bool Put(std::string_view text) {
     if (text.size() > static_cast<std::size_t>(end_ - out_)) return false;
     std::memcpy(out_, text.data(), text.size());
